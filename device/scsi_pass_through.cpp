@@ -1,0 +1,15 @@
+#include "device/scsi_pass_through.h"
+
+#include <cstring>
+
+std::string NullPassThrough::ErrorText(uint32_t systemError)
+{
+    if (systemError == 0) return "The operation completed successfully.";
+    return "The handle is invalid.";
+}
+
+std::string CLibraryErrorText(int errorNumber)
+{
+    if (errorNumber == 0) return "Success";
+    return std::strerror(errorNumber);
+}

@@ -23,10 +23,12 @@
 //  - Requests from several threads are served one at a time.
 //  - Fault injection, a wire trace and a timing model on an injected clock.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "device/scsi_pass_through.h"
@@ -41,6 +43,18 @@ constexpr uint8_t kEmuCompanyId = 0x4A;
 constexpr uint8_t kEmuChipId = 0x21;
 constexpr uint8_t kScsiGood = 0x00;
 constexpr uint8_t kScsiCheckCondition = 0x02;
+// Sense key of every refusal (fixed-format sense data, key at byte 2, code at 12).
+constexpr uint8_t kSenseIllegalRequest = 0x05;
+// CMD_IbrGetSTS byte 0 while an erase runs.
+constexpr uint8_t kEmuEraseBusyStatus = 0x01;
+constexpr uint32_t kEmuEraseBlockSize = 64 * 1024;
+// Longest data transfer the emulated bus carries; longer requests are refused.
+constexpr uint32_t kEmuMaxTransferLength = 64 * 1024;
+// System error codes of the emulated transport (the Windows values).
+constexpr uint32_t kEmuErrorInvalidHandle = 6;
+constexpr uint32_t kEmuErrorDeviceFailure = 31;
+constexpr uint32_t kEmuErrorInvalidParameter = 87;
+constexpr uint32_t kEmuErrorNotConnected = 1167;
 // The first bytes of the flash loader image: the emulated boot ROM starts the
 // flash loader only for code that begins with them.
 extern const char kFlashLoaderMarker[16];
@@ -130,14 +144,63 @@ public:
     uint64_t CommandCount();
 
 private:
-    struct Session;
+    struct Session {
+        uint32_t generation;
+    };
+    // One command as the target sees it, copied out of the request block.
+    struct Request {
+        uint64_t number;
+        uint8_t cdb[10];
+        uint8_t dataIn;
+        uint32_t length;
+        uint32_t timeoutSeconds;
+        uint8_t* data;
+    };
+    // What the target does once its reply is on the wire.
+    enum class Aftermath { Stay, LeaveForLoader, LeaveForBootRom };
+    struct Outcome {
+        uint8_t status = kScsiGood;
+        uint8_t senseCode = 0; // additional sense code of a check condition
+        std::vector<uint8_t> reply;
+        uint32_t programmedPages = 0;
+        Aftermath aftermath = Aftermath::Stay;
+    };
+
+    // Locks, brings pending returns up to date, runs action, then delivers
+    // the listener notices outside the lock.
+    template <typename Action> auto WithPresence(Action action) -> decltype(action());
+    void DispatchNotices();
+
+    // Presence (all *Locked members run with mutex_ held).
+    void UpdatePresenceLocked();
+    void LeaveLocked(bool comeBack, uint8_t stateOnReturn);
+    void ArriveLocked(uint8_t state);
+    void PostBusEventLocked(BusEvent event);
+    uint32_t TransportErrorLocked(DeviceHandle device, const Request& request, uint64_t nthOfSubCode) const;
+
+    // Serving one command that reached the target.
+    void ServeLocked(const Request& request, IbrRequestBlock& block);
+    Outcome RunLocked(const Request& request);
+    Outcome PingReply() const;
+    Outcome ChipIdReply() const;
+    Outcome ReadLocked(const Request& request);
+    Outcome SetAddressLocked(const Request& request);
+    Outcome BlockEraseLocked(const Request& request);
+    Outcome WriteLocked(const Request& request);
+    Outcome ExecuteLocked() const;
+    Outcome StatusLocked();
+    Outcome StateReply() const;
+    void ApplyReplyFaults(const Request& request, std::vector<uint8_t>& reply) const;
+    void SpendTimeLocked(uint32_t bytesMoved, uint32_t programmedPages);
+    void TraceLocked(const Request& request, bool completed);
+
+    // Memories and the erase-busy state.
     bool InFlash(uint32_t address, uint32_t length) const;
     bool InSram(uint32_t address, uint32_t length) const;
-    void UpdatePresenceLocked();
-    void Leave(bool comeBack, uint8_t stateOnReturn);
-    void AdvanceBusy();
-    // Applies one decoded command; returns the SCSI status byte.
-    uint8_t Execute(const uint8_t* cdb, uint8_t dataIn, uint32_t length, uint8_t* data, bool& transportFails);
+    uint8_t* MemoryAt(uint32_t address, uint32_t length);
+    bool SramHoldsFlashLoader() const;
+    bool EraseBusyLocked();
+    void StartEraseBusyLocked(uint64_t commandNumber);
 
     IClock& clock_;
     const uint32_t flashSize_;
@@ -150,12 +213,14 @@ private:
     FaultPlan faults_;
     uint64_t commandCount_ = 0;
     std::vector<uint64_t> subCodeCounts_ = std::vector<uint64_t>(256, 0);
+    uint64_t pendingNs_ = 0; // modelled time not yet slept (below one millisecond)
     // Erase busy state.
     bool eraseBusy_ = false;
     bool eraseForever_ = false;
+    bool eraseTimed_ = false;
     uint64_t eraseDoneAtMs_ = 0;
     uint32_t erasePollsLeft_ = 0;
-    bool wroteSinceStatus_ = false;
+    bool lastWasWrite_ = false; // the status byte reports a write sequence
     // Presence.
     bool present_ = true;
     bool returnPending_ = false;
@@ -164,7 +229,10 @@ private:
     uint32_t generation_ = 1;
     std::vector<BusEvent> pendingEvents_;
     std::function<void(const BusEvent&)> busListener_;
-    std::vector<std::unique_ptr<Session>> sessions_;
+    std::unordered_map<DeviceHandle, std::unique_ptr<Session>> sessions_;
+    // Listener calls queued under the lock, delivered in order outside it.
+    std::deque<std::function<void()>> notices_;
+    bool dispatching_ = false;
     // Trace.
     std::vector<std::string> trace_;
     std::function<void(const std::string&)> traceListener_;

@@ -4,6 +4,7 @@
 // of this one object, each in the file of its subsystem.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -191,13 +192,26 @@ private:
     // Runs a job on a worker thread unless one runs: takes the busy flag before
     // the thread starts, so that a second press can never start a second job.
     bool StartJob(void (CRODEdizDlg::*job)());
-    // The identity steps; holdControls when run from its button.
-    void WriteIdentity(bool holdControls);
-    // Version read that waits while a job holds the target.
-    void RunDeferredVersionRead();
-    bool PollEraseDone(int& progress, const char* failureText, bool reportProgress);
-    void FinishJob(bool succeeded, const std::string& failure = "");
+    // The identity steps; the caller holds the controls.
+    void WriteIdentity();
+    // Version read of timer 2, deferred while the target is held.
+    void RunVersionReadOrDefer();
+    void StartPendingVersionRead();
+    // Polls the status every 50 ms until byte 0 is 0, at most timeoutMs; false on a failed poll or timeout.
+    bool WaitStatusIdle(uint32_t timeoutMs);
+    // Job bookkeeping: a failure of any step makes the whole job fail.
     void MarkJobFailed(const std::string& failure);
+    bool JobFailed() const { return m_bJobFailed.load(); }
+    // The completion of the flash download.
+    void CompleteDownload();
+    // The steps of the flash download's code image; false when the job ended there.
+    enum class StepEnd { Continue, Completion, Ended };
+    StepEnd DownloadCodeImage();
+    bool WaitForFlashMode();
+    // Erases blocks at the current address, polling the status after each.
+    enum class EraseEnd { Done, EraseFailed, PollTimedOut };
+    EraseEnd EraseBlocks(uint32_t blocks);
+    bool SeriesOffsetInRange();
     // Copies of texts that the window thread may change while a job reads them.
     std::string CodePathSnapshot();
     std::string DataPathSnapshot();
@@ -219,5 +233,15 @@ private:
     std::atomic<int> m_nJobsFinished{0};
     mutable std::mutex m_failureMutex;
     std::string m_strJobFailure;
+    bool m_bPathTipsAdded = false;        // the path tooltips exist
     bool m_bDumpPathChosen = false;       // Dump mode: an output path was chosen after the mode change
+    // True until the end of the first monitor run: the attempt counter is not shown then.
+    std::atomic<bool> s_bFirstConnect{true};
+    std::mutex m_jobMutex;                // one job's buffers at a time
+    // Fixed buffers of the jobs, reused for every piece.
+    std::unique_ptr<uint8_t[]> m_writeBuffer;    // 16384 (+ room for the SRAM piece extension)
+    std::unique_ptr<uint8_t[]> m_readBackBuffer; // 65536
+    std::unique_ptr<uint8_t[]> m_compareBuffer;  // 65536
+    std::unique_ptr<uint8_t[]> m_keepBuffer;     // 65536
+    uint8_t m_abyLongReply[3583] = {};           // long replies of set-address and execute
 };

@@ -78,7 +78,8 @@ struct FaultPlan {
     uint8_t failSubCode = 0;           // with failSubCodeNth: the k-th command of this sub-code fails
     uint64_t failSubCodeNth = 0;
     uint64_t leaveBeforeCommand = 0;   // the target leaves the bus before the k-th command (it fails)
-    bool leaveForever = true;          // ... and does not come back (else after reenumerateMs)
+    bool leaveForever = true;          // ... and does not come back (else after reenumerateMs,
+                                       //     restarted in the boot-ROM state)
     uint64_t eraseNeverFinishesAt = 0; // the erase of the k-th command never finishes (0: none)
     bool everyEraseNeverFinishes = false;
     uint64_t flipReadAt = 0;           // one byte of the k-th command's reply is flipped
@@ -116,7 +117,9 @@ public:
     std::vector<BusEvent> TakeBusEvents();
     // Called (outside the target's lock) whenever presence changes.
     void SetBusListener(std::function<void(const BusEvent&)> listener);
-    // Takes the target off the bus (unplug) / puts it back as a new volume (plug).
+    // Takes the target off the bus (unplug; cancels a pending return) / puts it
+    // back as a new volume (plug): powered up anew in the boot-ROM state with
+    // SRAM cleared; the flash keeps its contents.
     void Unplug();
     void Plug();
 
@@ -140,6 +143,7 @@ public:
     // transfer length, the timeout in seconds, "ok"/"fail".
     std::vector<std::string> Trace();
     void ClearTrace();
+    // Called outside the target's lock, in command order.
     void SetTraceListener(std::function<void(const std::string& line)> listener);
     uint64_t CommandCount();
 
@@ -181,6 +185,7 @@ private:
     // Serving one command that reached the target.
     void ServeLocked(const Request& request, IbrRequestBlock& block);
     Outcome RunLocked(const Request& request);
+    static Outcome Refusal(uint8_t senseCode);
     Outcome PingReply() const;
     Outcome ChipIdReply() const;
     Outcome ReadLocked(const Request& request);

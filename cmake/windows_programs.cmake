@@ -1,0 +1,72 @@
+# The Win32 backends and the two Windows programs, RODEdiz.exe (the real
+# device link) and RODEdiz-emulated.exe (the emulated target in its place),
+# built from the same sources. Included by the top CMakeLists for WIN32.
+enable_language(RC)
+
+# The portable libraries see <windows.h> only through the request block's
+# pass-through structure. Keep the user-interface and GDI parts of the system
+# headers out of them: their macros (WM_PAINT, MB_OK, IDOK, MessageBox, ...)
+# would collide with the window layer's own names.
+set(VANE_PORTABLE_ON_WINDOWS NOUSER NOGDI NOMINMAX WIN32_LEAN_AND_MEAN)
+foreach(lib vane_core vane_emulator vane_headless)
+  target_compile_definitions(${lib} PRIVATE ${VANE_PORTABLE_ON_WINDOWS})
+endforeach()
+
+vane_sources(WIN32_SOURCES platform/win32)
+# Object files, so that the portable libraries can reach the backends they
+# call (system colours, the file system) whatever the link order.
+add_library(vane_win32 OBJECT ${WIN32_SOURCES})
+target_link_libraries(vane_win32 PUBLIC vane_core
+  setupapi cfgmgr32 comctl32 comdlg32 gdi32 user32 shell32 advapi32)
+# Common controls of the classic look: no manifest selects version 6, whose
+# visual styles would ignore the progress colours and the owner-drawn look.
+target_compile_definitions(vane_win32 PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+
+# Resources: the .rc file builds template 102 from the control table itself.
+# Pictures the resource script names are searched in resources/.
+set(VANE_RC ${CMAKE_SOURCE_DIR}/resources/rodediz.rc)
+set_source_files_properties(${VANE_RC} PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/dialog_controls.def;${CMAKE_SOURCE_DIR}/resources/resource.h")
+
+# One program per device link; only the compile definition differs.
+function(vane_windows_program name link)
+  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/programs/rodediz_win32_main.cpp ${VANE_RC})
+  target_compile_definitions(${name} PRIVATE VANE_LINK_${link} ${VANE_PORTABLE_ON_WINDOWS})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+  target_link_libraries(${name} PRIVATE vane_win32 ${ARGN} vane_core)
+  target_link_options(${name} PRIVATE -static)
+endfunction()
+vane_windows_program(RODEdiz REAL)
+vane_windows_program(RODEdiz-emulated EMULATED vane_emulator)
+
+# Small console programs of the Wine tests.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/ping_nothing.cpp)
+  add_executable(ping_nothing ${CMAKE_SOURCE_DIR}/tests/wine/ping_nothing.cpp)
+  target_link_libraries(ping_nothing PRIVATE vane_win32 vane_core)
+  target_link_options(ping_nothing PRIVATE -static)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/gui_driver.cpp)
+  add_executable(gui_driver ${CMAKE_SOURCE_DIR}/tests/wine/gui_driver.cpp)
+  target_compile_definitions(gui_driver PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN)
+  target_link_libraries(gui_driver PRIVATE user32)
+  target_link_options(gui_driver PRIVATE -static)
+endif()
+
+# The Data folder beside the programs: the demo images come from the host
+# build of make_demo_images (a target program cannot run in a cross build).
+# It is a separate native build of this tree, made in host-tools/ with the
+# machine's own compiler, restricted to that one program.
+include(ExternalProject)
+set(VANE_HOST_TOOLS ${CMAKE_BINARY_DIR}/host-tools)
+ExternalProject_Add(vane_host_tools
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${VANE_HOST_TOOLS}
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DVANE_TESTS=OFF -DVANE_SANITIZE=OFF -DVANE_TSAN=OFF
+  BUILD_COMMAND ${CMAKE_COMMAND} --build ${VANE_HOST_TOOLS} --target make_demo_images
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON)
+add_custom_target(demo_data ALL
+  COMMAND ${VANE_HOST_TOOLS}/make_demo_images ${CMAKE_BINARY_DIR}/Data
+  DEPENDS vane_host_tools
+  COMMENT "Writing the demo images into ${CMAKE_BINARY_DIR}/Data"
+  VERBATIM)

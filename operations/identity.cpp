@@ -1,0 +1,177 @@
+// The identity block: the name of the image last written, which carries the
+// device's model tag and firmware version.
+#include <cstring>
+
+#include "app/rodediz_dlg.h"
+#include "device/diagnostics.h"
+#include "firmware/image_name.h"
+
+namespace {
+
+constexpr uint32_t kIdBlockAddress = 0x40040000;
+constexpr uint32_t kIdBlockSize = 256;
+constexpr uint32_t kIdTextOffset = 16;
+constexpr uint32_t kIdTextRoom = kIdBlockSize - kIdTextOffset; // 240 characters
+constexpr uint32_t kVersionTextLength = 13;
+constexpr uint32_t kEraseTimeoutMs = 5000;
+constexpr char kQuestionCaption[] = "Warning!!";
+
+uint32_t DeviceVersion(const uint8_t* block)
+{
+    auto digit = [&](int i) { return static_cast<uint32_t>(block[kIdTextOffset + i]) - '0'; };
+    return digit(9) * 100u + digit(10) * 10u + digit(11);
+}
+
+} // namespace
+
+bool CRODEdizDlg::WaitStatusIdle(uint32_t timeoutMs)
+{
+    IClock& clock = Services().clock;
+    const uint64_t start = clock.NowMs();
+    uint8_t reply[kIbrShortReplyLength];
+    for (;;) {
+        std::memset(reply, 0, sizeof reply);
+        if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) return false;
+        if (reply[0] == 0) return true;
+        if (clock.NowMs() - start >= timeoutMs) return false;
+        clock.Sleep(50);
+    }
+}
+
+void CRODEdizDlg::OnWriteId()
+{
+    // From its button: refused while anything else holds the target.
+    if (m_bBusy.exchange(true)) return;
+    EnableJobControls(false);
+    WriteIdentity();
+    m_bBusy = false;
+    EnableJobControls(true);
+}
+
+void CRODEdizDlg::WriteIdentity()
+{
+    // A failure inside a download job makes the job fail, without ending it.
+    auto fail = [&](const char* message) {
+        AfxMessageBox(message);
+        MarkJobFailed(message);
+    };
+    auto decline = [&] {
+        g_bDeclined = true;
+        MarkJobFailed("Upgrade declined");
+    };
+
+    DeviceHandle device = m_hDevice;
+    if (device == nullptr) return fail("No Device Handle");
+    uint8_t block[kIdBlockSize] = {};
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) return fail("Set Address FAILED");
+    if (!m_link.CMD_IbrRead(device, block, kIdBlockSize)) return fail("Read ID FAILED");
+
+    if (Window()->GetCheck(IDC_CHECK_ID)) {
+        for (size_t p = 0; p < kModelTagLength; ++p) {
+            if (block[kIdTextOffset + p] == static_cast<uint8_t>(kModelTag[p])) continue;
+            if (MessageBox(kIncompatibleQuestion, kQuestionCaption, MB_OKCANCEL) != IDOK) return decline();
+            break;
+        }
+        const std::string imageName = GetDlgItemText(IDC_CODE_NAME);
+        const std::optional<uint32_t> imageVersion = VersionNumberOf(imageName);
+        if (!imageVersion) {
+            // Too short to carry a version: it does not follow the naming convention.
+            AfxMessageBox(" Input File Error!!");
+            g_bDeclined = true;
+            MarkJobFailed(" Input File Error!!");
+            return;
+        }
+        if (*imageVersion < DeviceVersion(block)) {
+            if (MessageBox("Update File Version is old!\nContinue to upgrade?", kQuestionCaption, MB_OKCANCEL) != IDOK)
+                return decline();
+        }
+        if (!HasModelTag(imageName)) {
+            AfxMessageBox(" Input File Error!!");
+            g_bDeclined = true;
+            MarkJobFailed(" Input File Error!!");
+            return;
+        }
+    }
+
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) return fail("Set ID Address FAILED");
+    uint8_t reply[kIbrShortReplyLength] = {};
+    if (!m_link.CMD_IbrBlockErase(device, reply)) return fail("Chip ID Erase FAILED");
+    // A program command sent while the erase still runs is ignored by the
+    // flash chip: wait for the erase before writing the block back.
+    if (!WaitStatusIdle(kEraseTimeoutMs)) return fail("Chip ID Erase FAILED");
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) return fail("Set ID Address FAILED");
+
+    std::string text = GetDlgItemText(IDC_ID_TEXT);
+    if (text.size() > kIdTextRoom) {
+        DiagPrintf("Identity text longer than %u characters, stored cut to %u\n", kIdTextRoom, kIdTextRoom);
+        text.resize(kIdTextRoom);
+    }
+    std::memcpy(block + kIdTextOffset, text.data(), text.size());
+    if (!m_link.CMD_IbrWrite(device, block, kIdBlockSize)) return fail("Write fail");
+}
+
+void CRODEdizDlg::OnGetVer()
+{
+    if (m_bBusy.exchange(true)) return;
+    EnableJobControls(false);
+    SetDlgItemText(IDC_VERSION, "Unknown");
+    auto end = [&] {
+        m_bBusy = false;
+        EnableJobControls(true);
+    };
+    DeviceHandle device = m_hDevice;
+    if (device == nullptr) {
+        AfxMessageBox("No Device Handle");
+        return end();
+    }
+    uint8_t block[32] = {};
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) {
+        AfxMessageBox("Set Address FAILED");
+        m_ctlProgress.SetPos(0);
+        return end();
+    }
+    if (!m_link.CMD_IbrRead(device, block, sizeof block)) {
+        AfxMessageBox("Read ID FAILED");
+        m_ctlProgress.SetPos(0);
+        return end();
+    }
+    std::string version;
+    for (uint32_t i = 0; i < kVersionTextLength && block[kIdTextOffset + i] != 0; ++i)
+        version += static_cast<char>(block[kIdTextOffset + i]);
+    SetDlgItemText(IDC_VERSION, "Current version:" + version);
+    end();
+}
+
+void CRODEdizDlg::OnReadIdHex()
+{
+    if (m_bBusy.exchange(true)) return;
+    EnableJobControls(false);
+    auto end = [&] {
+        m_bBusy = false;
+        EnableJobControls(true);
+    };
+    DeviceHandle device = m_hDevice;
+    if (device == nullptr) {
+        AfxMessageBox("No Device Handle");
+        return end();
+    }
+    uint8_t block[20] = {};
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) {
+        AfxMessageBox("Set Address FAILED");
+        m_ctlProgress.SetPos(0);
+        return end();
+    }
+    if (!m_link.CMD_IbrRead(device, block, sizeof block)) {
+        AfxMessageBox("Read ID FAILED");
+        m_ctlProgress.SetPos(0);
+        return end();
+    }
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (uint8_t b : block) {
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 0x0F];
+    }
+    SetDlgItemText(IDC_ID_HEX, hex);
+    end();
+}

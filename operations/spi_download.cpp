@@ -1,0 +1,512 @@
+// The SPI flash download: identity step, code image, data image, series
+// number and completion, on the job's worker thread.
+#include <cstdio>
+#include <cstring>
+
+#include "app/rodediz_dlg.h"
+#include "device/diagnostics.h"
+
+namespace {
+
+constexpr uint32_t kEraseBlockSize = 65536;
+constexpr uint32_t kWriteChunkSize = 16384;
+constexpr uint32_t kPageSize = 256;
+constexpr uint32_t kReadBackPiece = 65536;
+constexpr int kFlashModeReplies = 101;
+constexpr int kFirstSetAddressAttempts = 101;
+constexpr uint32_t kErasePollMs = 50;
+// A 64 KiB SPI NOR erase takes at most about 2 s; a status that stays busy
+// longer than this means the erase will not finish.
+constexpr uint32_t kEraseTimeoutMs = 5000;
+constexpr uint32_t kSettleMs = 10;
+constexpr uint32_t kSeriesOffsetLimitUnknownSize = 0x1000000; // 16 MiB, the reach of 3-byte SPI addresses
+constexpr uint32_t kLastSeriesPosition = 0xFFFC;              // the number's 4 bytes stay in one block
+
+uint32_t CeilDiv(uint64_t value, uint32_t unit) { return static_cast<uint32_t>((value + unit - 1) / unit); }
+uint32_t RoundUpToPage(uint32_t n) { return (n + kPageSize - 1) / kPageSize * kPageSize; }
+
+int Percent(uint64_t done, uint64_t total)
+{
+    if (total == 0) return 100;
+    return static_cast<int>(static_cast<float>(done) / static_cast<float>(total) * 100);
+}
+
+bool ParseHex(const std::string& text, uint32_t& value)
+{
+    unsigned v = 0;
+    if (std::sscanf(text.c_str(), "%x", &v) != 1) return false;
+    value = v;
+    return true;
+}
+
+// A message as one status-line text.
+std::string OneLine(std::string text)
+{
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    return text;
+}
+
+// The source of the bytes written or compared: first the kept head of a
+// block, then the image file. Pieces of kept bytes behave like file reads.
+class PieceSource {
+public:
+    PieceSource(const uint8_t* kept, uint32_t keptLength, IFile& file) : kept_(kept), keptLeft_(keptLength), keptLength_(keptLength), file_(file) {}
+    uint32_t Next(uint8_t* buffer, uint32_t pieceSize)
+    {
+        if (keptLeft_ > 0) {
+            uint32_t n = std::min(pieceSize, keptLeft_);
+            std::memcpy(buffer, kept_ + (keptLength_ - keptLeft_), n);
+            keptLeft_ -= n;
+            DiagPrintf("t_count=%d\n", static_cast<int>(keptLeft_));
+            return n;
+        }
+        return static_cast<uint32_t>(file_.Read(buffer, pieceSize));
+    }
+    bool InKeptBytes() const { return keptLeft_ > 0; }
+
+private:
+    const uint8_t* kept_;
+    uint32_t keptLeft_;
+    uint32_t keptLength_;
+    IFile& file_;
+};
+
+} // namespace
+
+bool CRODEdizDlg::CompareBuffer(const uint8_t* expected, const uint8_t* actual, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        if (expected[i] != actual[i]) {
+            DiagPrintf("Failed cont=%d\n", static_cast<int>(i));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CRODEdizDlg::WaitForFlashMode()
+{
+    for (int i = 0; i < kFlashModeReplies; ++i) {
+        m_link.CMD_IbrGetState(m_hDevice, m_abyReply);
+        if (m_abyReply[0] == kIbrStateFlash) return true;
+    }
+    return false;
+}
+
+CRODEdizDlg::EraseEnd CRODEdizDlg::EraseBlocks(uint32_t blocks)
+{
+    IClock& clock = Services().clock;
+    int progress = 0;
+    uint8_t reply[kIbrShortReplyLength];
+    SetStatusLine("Block Erasing ...");
+    for (uint32_t k = 1; k <= blocks; ++k) {
+        DiagPrintf("Send CMD_Block EraseSetting ...\n");
+        DiagPrintf("count =%d,pos=%d \n", static_cast<int>(blocks - k + 1), progress);
+        if (!m_link.CMD_IbrBlockErase(m_hDevice, reply)) {
+            AfxMessageBox("Block Erase FAILED");
+            m_ctlProgress.SetPos(0);
+            MarkJobFailed("Block Erase FAILED");
+            return EraseEnd::EraseFailed;
+        }
+        progress = static_cast<int>(100 * k / blocks);
+        m_ctlProgress.SetPos(progress);
+        UpdateData(true);
+        DiagPrintf("CMD_GetStatus to check if erase finished ...\n");
+        const uint64_t started = clock.NowMs();
+        for (;;) {
+            std::memset(reply, 0, sizeof reply);
+            if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) {
+                AfxMessageBox("Get Status FAILED");
+                SetStatusLine("");
+                m_ctlProgress.SetPos(0);
+                MarkJobFailed("Get Status FAILED");
+                break; // the block counts as done
+            }
+            char status[32];
+            std::snprintf(status, sizeof status, "GetStatus=0x%x", static_cast<int>(static_cast<int8_t>(reply[0])));
+            m_strStatus = status;
+            if (reply[0] == 0) {
+                DiagPrintf("\n");
+                break;
+            }
+            if (clock.NowMs() - started >= kEraseTimeoutMs) {
+                AfxMessageBox("Get Status FAILED");
+                m_ctlProgress.SetPos(0);
+                SetStatusLine("Get Status FAILED");
+                MarkJobFailed("Get Status FAILED");
+                return EraseEnd::PollTimedOut;
+            }
+            DiagPrintf("...");
+            clock.Sleep(kErasePollMs);
+            m_ctlProgress.SetPos(progress);
+            UpdateData(true);
+        }
+    }
+    return EraseEnd::Done;
+}
+
+bool CRODEdizDlg::SeriesOffsetInRange()
+{
+    m_strSeriesOffset = GetDlgItemText(IDC_OFFSET_EDIT);
+    uint32_t offset = 0;
+    ParseHex(m_strSeriesOffset, offset);
+    m_nSeriesOffset = offset;
+    DiagPrintf("SeriesOffset =%x\n", m_nSeriesOffset);
+    // The flash size is not known until something fills it: until then the
+    // largest flash that three-byte SPI addressing reaches is the limit.
+    uint32_t flashSize = kSeriesOffsetLimitUnknownSize;
+    uint32_t known = 0;
+    if (ParseHex(m_strFlashSize, known) && known != 0) flashSize = known;
+    if (m_nSeriesOffset >= flashSize) {
+        MessageBox("\nOffset address is larger than SPI flash size.\n ", "Warning", MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    if ((m_nSeriesOffset & 0xFFFF) > kLastSeriesPosition) {
+        MessageBox("Offset address out of range (the number needs 4 bytes within one 64 KiB block).", "Warning",
+                   MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
+    return true;
+}
+
+void CRODEdizDlg::CompleteDownload()
+{
+    EnableJobControls(true);
+    m_btnExecute.EnableWindow(true);
+    // "Complete!" only when every step the job ran succeeded.
+    SetStatusLine(JobFailed() ? OneLine(LastJobFailure()) : "Complete!");
+    m_jobOutcome = JobFailed() || g_bDeclined ? JobOutcome::Failed : JobOutcome::Succeeded;
+    m_bBusy = false;
+    if (m_bConnected) SetTimer(kTimerGetVersion, kGetVersionDelayMs);
+}
+
+void CRODEdizDlg::DownloadSpiFlash()
+{
+    m_ctlProgress.SetPos(0);
+    m_bBusy = true;
+    EnableJobControls(false);
+    m_btnExecute.EnableWindow(false);
+    auto end = [&](const std::string& failure) {
+        MarkJobFailed(failure);
+        m_jobOutcome = JobOutcome::Failed;
+        m_bBusy = false;
+        EnableJobControls(true);
+    };
+    if (m_hDevice == nullptr) {
+        AfxMessageBox("No Device Handle");
+        return end("No Device Handle");
+    }
+    if (Window()->GetCheck(IDC_SERIES_OPTION) && !SeriesOffsetInRange()) {
+        SetStatusLine("");
+        m_ctlProgress.SetPos(0);
+        return end("Offset address out of range");
+    }
+    g_bDeclined = false;
+    WriteIdentity();
+    if (Window()->GetCheck(IDC_CODE_OPTION) && !g_bDeclined) {
+        StepEnd code = DownloadCodeImage();
+        if (code == StepEnd::Ended) return;
+        if (code == StepEnd::Completion) return CompleteDownload();
+    }
+    if (Window()->GetCheck(IDC_DATA_OPTION)) DownloadSpiData();
+    if (Window()->GetCheck(IDC_SERIES_OPTION)) {
+        if (!BurnSeriesNumber()) {
+            MarkJobFailed("Series number not burned");
+            m_jobOutcome = JobOutcome::Failed;
+            m_bBusy = false;
+            return;
+        }
+        AdvanceSeriesNumber();
+    }
+    CompleteDownload();
+}
+
+CRODEdizDlg::StepEnd CRODEdizDlg::DownloadCodeImage()
+{
+    const std::string path = CodePathSnapshot();
+    std::string error;
+    std::unique_ptr<IFile> file;
+    // The failure exit: busy flag and controls back, the Execute button stays disabled.
+    auto failureExit = [&](const std::string& failure) {
+        if (file) file->Close();
+        MarkJobFailed(failure);
+        m_jobOutcome = JobOutcome::Failed;
+        m_bBusy = false;
+        EnableJobControls(true);
+        return StepEnd::Ended;
+    };
+
+    file = Services().files.Open(path, FileOpenMode::Read, error);
+    if (!file) {
+        AfxMessageBox(error);
+        return failureExit(error);
+    }
+    const uint64_t length = file->Length();
+    const uint32_t blocks = CeilDiv(length, kEraseBlockSize);
+    if (m_hDevice == nullptr) {
+        AfxMessageBox("No Device Handle");
+        return failureExit("No Device Handle");
+    }
+    if (!WaitForFlashMode()) {
+        AfxMessageBox("Download fail! Reboot target please!");
+        SetStatusLine("");
+        return failureExit("Download fail! Reboot target please!");
+    }
+    bool addressSet = false;
+    for (int i = 0; i < kFirstSetAddressAttempts && !addressSet; ++i) addressSet = m_link.CMD_IbrSetAddressFlashShort(m_hDevice, m_abyReply);
+    if (!addressSet) {
+        AfxMessageBox("Set Address FAILED");
+        SetStatusLine("");
+        return failureExit("Set Address FAILED");
+    }
+    uint8_t reply[kIbrShortReplyLength] = {};
+    if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) {
+        AfxMessageBox("Get Status FAILED#2");
+        SetStatusLine("");
+        m_ctlProgress.SetPos(0);
+    }
+    EraseEnd erased = EraseBlocks(blocks);
+    if (erased != EraseEnd::Done) return failureExit("Block Erase FAILED");
+
+    if (!m_link.CMD_IbrSetAddressFlashLong(m_hDevice, m_abyLongReply)) return failureExit("Set Address FAILED");
+    Services().clock.Sleep(kSettleMs);
+
+    // Write: pieces of 16 KiB, a short last piece zero-filled and rounded up to a page.
+    uint8_t* buffer = m_writeBuffer.get();
+    int64_t remaining = static_cast<int64_t>(CeilDiv(length, kPageSize)) * kPageSize;
+    uint64_t written = 0;
+    do {
+        SetStatusLine("Write CODE to SPI Flash ...");
+        uint32_t n = static_cast<uint32_t>(file->Read(buffer, kWriteChunkSize));
+        if (n < kWriteChunkSize) {
+            std::memset(buffer + n, 0, kWriteChunkSize - n);
+            n = RoundUpToPage(n);
+            if (n == 0) n = kWriteChunkSize;
+        }
+        remaining -= n;
+        written += n;
+        DiagPrintf("Send CMD_IbrWrite...\n");
+        if (!m_link.CMD_IbrWrite(m_hDevice, buffer, n)) {
+            AfxMessageBox("Write fail");
+            SetStatusLine("Write fail");
+            m_ctlProgress.SetPos(0);
+            return failureExit("Write fail");
+        }
+        m_ctlProgress.SetPos(Percent(written, length));
+    } while (remaining > 0);
+
+    file->Close();
+    file.reset();
+    DiagPrintf("CMD_IbrGetSTS\n");
+    std::memset(reply, 0, sizeof reply);
+    if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) {
+        AfxMessageBox("Get STS fail");
+        m_ctlProgress.SetPos(0);
+        return failureExit("Get STS fail");
+    }
+    if (reply[0] == 2) {
+        m_ctlProgress.SetPos(0);
+        AfxMessageBox("Write data to SPI Flash failed!!!\nBecause signature is not match.");
+        MarkJobFailed("Write data to SPI Flash failed!!!\nBecause signature is not match.");
+        return StepEnd::Completion;
+    }
+    if (reply[0] != 0) {
+        SetStatusLine("Get Unknown status");
+        AfxMessageBox("Write Data to SPI Flash Failed ");
+        MarkJobFailed("Get Unknown status");
+        return StepEnd::Completion;
+    }
+    m_ctlProgress.SetPos(100);
+
+    // Verification: read back in 64 KiB pieces and compare with the image.
+    std::memset(m_readBackBuffer.get(), 0, kReadBackPiece);
+    m_ctlProgress.SetPos(0);
+    if (!m_link.CMD_IbrSetAddressFlashLong(m_hDevice, m_abyLongReply)) return failureExit("Set Address FAILED");
+    file = Services().files.Open(path, FileOpenMode::Read, error);
+    if (!file) {
+        AfxMessageBox(error);
+        return failureExit(error);
+    }
+    m_ctlProgress.SetPos(0);
+    SetStatusLine("Data Compare...");
+    const uint64_t verifyLength = file->Length();
+    uint64_t left = verifyLength;
+    uint64_t done = 0;
+    do {
+        const uint32_t expected = static_cast<uint32_t>(std::min<uint64_t>(left, kReadBackPiece));
+        uint32_t n = static_cast<uint32_t>(file->Read(m_compareBuffer.get(), kReadBackPiece));
+        if (n < expected) {
+            // The file shrank or was replaced while the job ran: what is on
+            // the flash can no longer be checked against it.
+            AfxMessageBox("Compare Error!!");
+            MarkJobFailed("Compare Error!!");
+            file->Close();
+            return StepEnd::Completion;
+        }
+        left -= n;
+        if (!m_link.CMD_IbrRead(m_hDevice, m_readBackBuffer.get(), n)) {
+            file->Close();
+            SetStatusLine("Read back FAILED");
+            return failureExit("Read back FAILED");
+        }
+        if (!CompareBuffer(m_compareBuffer.get(), m_readBackBuffer.get(), n)) {
+            AfxMessageBox("Compare Error!!");
+            MarkJobFailed("Compare Error!!");
+            file->Close();
+            return StepEnd::Completion;
+        }
+        done += n;
+        m_ctlProgress.SetPos(Percent(done, verifyLength));
+    } while (left > 0);
+    m_ctlProgress.SetPos(100);
+    file->Close();
+    return StepEnd::Continue;
+}
+
+void CRODEdizDlg::DownloadSpiData()
+{
+    m_ctlProgress.SetPos(0);
+    auto endStep = [&](const std::string& failure) { MarkJobFailed(failure); };
+    if (m_hDevice == nullptr) {
+        AfxMessageBox("No Device Handle");
+        return endStep("No Device Handle");
+    }
+    const std::string path = DataPathSnapshot();
+    std::string error;
+    auto file = Services().files.Open(path, FileOpenMode::Read, error);
+    if (!file) {
+        AfxMessageBox(error);
+        return endStep(error);
+    }
+    uint32_t start = 0;
+    ParseHex(GetDlgItemText(IDC_DATA_START), start);
+    m_nSpiSeriesOffset = start;
+    DiagPrintf("SeriesOffset =%x\n", m_nSpiSeriesOffset);
+    const uint32_t base = kIbrFlashBase + (start & 0xFFFF0000);
+    const uint32_t head = start & 0xFFFF;
+    const uint64_t length = file->Length();
+    const uint64_t total = length + head;
+    DiagPrintf("file_len=%d\n", static_cast<int>(total));
+
+    if (!WaitForFlashMode()) {
+        AfxMessageBox("Download fail! Reboot target please!");
+        SetStatusLine("");
+        return endStep("Download fail! Reboot target please!");
+    }
+    auto setBase = [&] { return m_link.CMD_IbrSetAddress(m_hDevice, m_abyLongReply, base); };
+    if (!setBase()) {
+        AfxMessageBox("Set Data Address FAILED");
+        SetStatusLine("");
+        return endStep("Set Data Address FAILED");
+    }
+    // The block in front of the start is kept: read it before erasing.
+    if (!m_link.CMD_IbrRead(m_hDevice, m_keepBuffer.get(), kEraseBlockSize)) {
+        SetStatusLine("");
+        return endStep("Read of the kept bytes FAILED");
+    }
+    if (!setBase()) {
+        AfxMessageBox("Set Data Address FAILED");
+        SetStatusLine("");
+        return endStep("Set Data Address FAILED");
+    }
+    uint8_t reply[kIbrShortReplyLength] = {};
+    if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) {
+        AfxMessageBox("Get Status FAILED#2");
+        SetStatusLine("");
+        m_ctlProgress.SetPos(0);
+    }
+    if (EraseBlocks(CeilDiv(total, kEraseBlockSize)) != EraseEnd::Done) return endStep("Block Erase FAILED");
+
+    DiagPrintf("Set Start Address %x\n", base);
+    if (!setBase()) return endStep("Set Data Address FAILED");
+    Services().clock.Sleep(kSettleMs);
+    DiagPrintf("Total Length = %d , Block Size =%d ,Loop= %d\n", static_cast<int>(total), static_cast<int>(kWriteChunkSize),
+               static_cast<int>(CeilDiv(total, kWriteChunkSize)));
+
+    uint8_t* buffer = m_writeBuffer.get();
+    PieceSource writeSource(m_keepBuffer.get(), head, *file);
+    int64_t remaining = static_cast<int64_t>(CeilDiv(total, kPageSize)) * kPageSize;
+    uint64_t written = 0;
+    do {
+        SetStatusLine("Write DATA to SPI Flash ...");
+        uint32_t n = writeSource.Next(buffer, kWriteChunkSize);
+        if (n < kWriteChunkSize) {
+            std::memset(buffer + n, 0, kWriteChunkSize - n);
+            n = RoundUpToPage(n);
+            if (n == 0) n = kWriteChunkSize;
+        }
+        remaining -= n;
+        written += n;
+        DiagPrintf("Send CMD_IbrWrite...\n");
+        if (!m_link.CMD_IbrWrite(m_hDevice, buffer, n)) {
+            AfxMessageBox("Write fail");
+            SetStatusLine("Write fail");
+            m_ctlProgress.SetPos(0);
+            return endStep("Write fail");
+        }
+        m_ctlProgress.SetPos(Percent(written, total));
+    } while (remaining > 0);
+    file->Close();
+
+    DiagPrintf("CMD_IbrGetSTS\n");
+    std::memset(reply, 0, sizeof reply);
+    if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) {
+        AfxMessageBox("Get STS fail");
+        m_ctlProgress.SetPos(0);
+        return endStep("Get STS fail");
+    }
+    if (reply[0] == 2) {
+        m_ctlProgress.SetPos(0);
+        AfxMessageBox("Write data to SPI Flash failed!!!\nBecause signature is not match.");
+        SetStatusLine("Write data to SPI Flash failed!!! Because signature is not match.");
+        return endStep("Write data to SPI Flash failed!!!\nBecause signature is not match.");
+    }
+    if (reply[0] != 0) {
+        SetStatusLine("Get Unknown status");
+        AfxMessageBox("Write Data to SPI Flash Failed ");
+        return endStep("Get Unknown status");
+    }
+    m_ctlProgress.SetPos(100);
+
+    std::memset(m_readBackBuffer.get(), 0, kReadBackPiece);
+    m_ctlProgress.SetPos(0);
+    if (!setBase()) return endStep("Set Data Address FAILED");
+    file = Services().files.Open(path, FileOpenMode::Read, error);
+    if (!file) {
+        AfxMessageBox(error);
+        return endStep(error);
+    }
+    SetStatusLine("Data Compare...");
+    DiagPrintf("file.GetLength()=%d\n", static_cast<int>(file->Length()));
+    PieceSource verifySource(m_keepBuffer.get(), head, *file);
+    uint64_t left = file->Length() + head;
+    const uint64_t verifyTotal = left;
+    uint64_t done = 0;
+    do {
+        const bool keptPiece = verifySource.InKeptBytes();
+        const uint32_t expected = keptPiece ? head : static_cast<uint32_t>(std::min<uint64_t>(left, kReadBackPiece));
+        uint32_t n = verifySource.Next(m_compareBuffer.get(), keptPiece ? head : kReadBackPiece);
+        if (n < expected) {
+            AfxMessageBox("Compare Error!!");
+            SetStatusLine("Data Compare fail");
+            return endStep("Compare Error!!");
+        }
+        left -= n;
+        DiagPrintf("rest_len=%d\n", static_cast<int>(left));
+        DiagPrintf("Read=%d\n", static_cast<int>(n));
+        if (!m_link.CMD_IbrRead(m_hDevice, m_readBackBuffer.get(), n)) {
+            SetStatusLine("Read back FAILED");
+            return endStep("Read back FAILED");
+        }
+        if (!CompareBuffer(m_compareBuffer.get(), m_readBackBuffer.get(), n)) {
+            AfxMessageBox("Compare Error!!");
+            SetStatusLine("Data Compare fail");
+            return endStep("Compare Error!!");
+        }
+        done += n;
+        m_ctlProgress.SetPos(Percent(done, verifyTotal));
+    } while (left > 0);
+    file->Close();
+    SetStatusLine("Complete!");
+}

@@ -52,17 +52,15 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/gui_driver.cpp)
   target_link_options(gui_driver PRIVATE -static)
 endif()
 
-# The Data folder beside the programs: the demo images come from the host
-# build of make_demo_images (a target program cannot run in a cross build).
-# It is a separate native build of this tree, made in host-tools/ with the
-# machine's own compiler, restricted to that one program.
+# The Data folder beside the programs holds the demo images. A cross build
+# cannot run its own programs, so make_demo_images is built a second time with
+# the build machine's compiler (cmake/host_tools, into host-tools/) and run here.
 include(ExternalProject)
 set(VANE_HOST_TOOLS ${CMAKE_BINARY_DIR}/host-tools)
 ExternalProject_Add(vane_host_tools
-  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}/cmake/host_tools
   BINARY_DIR ${VANE_HOST_TOOLS}
-  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DVANE_TESTS=OFF -DVANE_SANITIZE=OFF -DVANE_TSAN=OFF
-  BUILD_COMMAND ${CMAKE_COMMAND} --build ${VANE_HOST_TOOLS} --target make_demo_images
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON)
 add_custom_target(demo_data ALL

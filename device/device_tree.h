@@ -18,9 +18,10 @@
 
 #include "device/scsi_pass_through.h"
 
-// A device node of the configuration manager (a DEVINST). 0 is no node.
+// A device node of the configuration manager (a DEVINST). Wine numbers its
+// nodes from 0, so "no node" is the value no system hands out.
 using DevNode = uint32_t;
-constexpr DevNode kNoDevNode = 0;
+constexpr DevNode kNoDevNode = 0xFFFFFFFF;
 
 // A device information set (an HDEVINFO). Null is no set.
 struct DeviceInfoSetObject;

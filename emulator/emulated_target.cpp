@@ -260,9 +260,9 @@ uint32_t EmulatedTarget::TransportErrorLocked(DeviceHandle device, const Request
     if (!present_ || session->second->generation != generation_) return kEmuErrorNotConnected;
     if (request.data == nullptr && request.length > 0) return kEmuErrorInvalidParameter;
     if (faults_.failCommand == request.number) return kEmuErrorDeviceFailure;
-    const bool nthOfChosenSubCode = faults_.failSubCodeNth != 0 && request.cdb[1] == faults_.failSubCode &&
-                                    nthOfSubCode == faults_.failSubCodeNth;
-    if (nthOfChosenSubCode) return kEmuErrorDeviceFailure;
+    const bool chosenSubCode = request.cdb[1] == faults_.failSubCode;
+    const bool nthOfIt = faults_.failSubCodeNth != 0 && nthOfSubCode == faults_.failSubCodeNth;
+    if (chosenSubCode && (faults_.failSubCodeEvery || nthOfIt)) return kEmuErrorDeviceFailure;
     return 0;
 }
 

@@ -22,6 +22,11 @@
 //    and change nothing (reads return 0xFF). Unknown CDBs too.
 //  - Requests from several threads are served one at a time.
 //  - Fault injection, a wire trace and a timing model on an injected clock.
+//
+// Transport failures (completed false): an unknown or null handle (6), a stale
+// handle or an absent target (1167), a null buffer for a non-empty transfer
+// (87), an injected fault (31). A return to the bus is noticed when the
+// target is next asked (any call evaluates the clock); there is no timer.
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -77,6 +82,7 @@ struct FaultPlan {
     uint64_t failCommand = 0;          // the k-th command fails at the transport
     uint8_t failSubCode = 0;           // with failSubCodeNth: the k-th command of this sub-code fails
     uint64_t failSubCodeNth = 0;
+    bool failSubCodeEvery = false;     // with failSubCode: every command of this sub-code fails
     uint64_t leaveBeforeCommand = 0;   // the target leaves the bus before the k-th command (it fails)
     bool leaveForever = true;          // ... and does not come back (else after reenumerateMs,
                                        //     restarted in the boot-ROM state)

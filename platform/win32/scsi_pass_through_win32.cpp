@@ -1,6 +1,7 @@
 #include "platform/win32/scsi_pass_through_win32.h"
 
 #include <windows.h>
+#include <winioctl.h>
 #include <ntddscsi.h>
 
 #include "device/ibr_commands.h"

@@ -9,8 +9,9 @@
 
 #include "app/control_table.h"
 #include "app/rodediz_dlg.h"
-#include "device/device_tree.h"
 #include "dialog_test_access.h"
+#include "emulator/emulated_device_tree.h"
+#include "emulator/emulated_target.h"
 #include "platform/headless/headless_window.h"
 #include "platform/portable/registry.h"
 #include "recording_canvas.h"
@@ -21,50 +22,20 @@ constexpr Colour kWhite = Rgb(255, 255, 255);
 constexpr Colour kBlack = Rgb(0, 0, 0);
 constexpr Colour kBlue = Rgb(0, 0, 255);
 
-// A device manager with no devices: these tests never look for the target.
-class EmptyDeviceTree final : public IDeviceTree {
-public:
-    DeviceInfoSet GetPresentDevices() override { return nullptr; }
-    DeviceInfoSet CreateDeviceInfoList() override { return nullptr; }
-    bool EnumDeviceInfo(DeviceInfoSet, uint32_t, DeviceInfo&) override { return false; }
-    bool GetDeviceInstanceId(DeviceInfoSet, const DeviceInfo&, std::string&) override { return false; }
-    bool OpenDeviceInfo(DeviceInfoSet, const std::string&) override { return false; }
-    bool GetDeviceCapabilities(DeviceInfoSet, const DeviceInfo&, uint32_t&) override { return false; }
-    bool GetTextPropertySize(DeviceInfoSet, const DeviceInfo&, DeviceTextProperty, uint32_t&) override { return false; }
-    bool ReadTextProperty(DeviceInfoSet, const DeviceInfo&, DeviceTextProperty, std::vector<char>&) override { return false; }
-    void DestroyDeviceInfoList(DeviceInfoSet) override {}
-    bool GetNodeInstanceId(DevNode, std::string&) override { return false; }
-    bool GetChild(DevNode, DevNode&) override { return false; }
-    bool GetSibling(DevNode, DevNode&) override { return false; }
-    bool LocateNode(const std::string&, DevNode&) override { return false; }
-    bool GetVolumeInterfaceListSize(const std::string&, uint32_t&) override { return false; }
-    bool GetVolumeInterfaceList(const std::string&, std::vector<char>&) override { return false; }
-    bool GetRemovalRelationsSize(const std::string&, uint32_t&) override { return false; }
-    bool GetRemovalRelations(const std::string&, std::vector<char>&) override { return false; }
-    std::unique_ptr<IVolumeNameLookup> ResolveVolumeNameLookup() override { return nullptr; }
-    bool OpenVolume(const std::string&, DeviceHandle& handle, std::string& errorText) override
-    {
-        handle = nullptr;
-        errorText = "The system cannot find the file specified.";
-        return false;
-    }
-    void CloseVolume(DeviceHandle) override {}
-};
-
 // The dialog on a headless window with its controls bound (the data
 // exchange of start-up), but none of the rest of start-up.
 class AppearanceTest : public ::testing::Test {
 protected:
     AppearanceTest()
-        : dialog(DialogServices{clock, port, tree, registry, PlatformFileSystem()}), window(dialog, clock)
+        : dialog(DialogServices{clock, target, tree, registry, PlatformFileSystem()}), window(dialog, clock)
     {
         dialog.Attach(&window);
         dialog.UpdateData(false);
     }
 
     VirtualClock clock;
-    NullPassThrough port;
-    EmptyDeviceTree tree;
+    EmulatedTarget target{clock};   // never reached: start-up is not run
+    EmulatedDeviceTree tree{target};
     MemoryRegistry registry;
     CRODEdizDlg dialog;
     HeadlessWindow window;
@@ -98,42 +69,32 @@ const std::map<int, Rule>& ColourRules()
     return rules;
 }
 
-void ExpectRule(const CRODEdizDlg& dialog, int id, Rule rule, const CtlColorResult& got)
+CtlColorResult Expected(const CRODEdizDlg& dialog, Rule rule)
 {
-    SCOPED_TRACE("control " + std::to_string(id));
     using Mode = CtlColorResult::BkMode;
     switch (rule) {
-    case Rule::Value:
-        EXPECT_TRUE(got.setTextColour && got.textColour == kBlue);
-        EXPECT_TRUE(got.setBkColour && got.bkColour == kWhite);
-        EXPECT_EQ(got.bkMode, Mode::Transparent);
-        EXPECT_EQ(got.brush, &dialog.m_brBack);
-        break;
-    case Rule::Edit:
-        EXPECT_TRUE(got.setTextColour && got.textColour == kBlue);
-        EXPECT_TRUE(got.setBkColour && got.bkColour == dialog.m_crEditBk);
-        EXPECT_EQ(got.bkMode, Mode::Unchanged);
-        EXPECT_EQ(got.brush, &dialog.m_brEdit);
-        break;
-    case Rule::Label:
-        EXPECT_TRUE(got.setTextColour && got.textColour == kBlack);
-        EXPECT_FALSE(got.setBkColour);
-        EXPECT_EQ(got.bkMode, Mode::Transparent);
-        EXPECT_EQ(got.brush, &dialog.m_brBack);
-        break;
-    case Rule::DialogTemplate:
-        EXPECT_FALSE(got.setTextColour);
-        EXPECT_TRUE(got.setBkColour && got.bkColour == kWhite);
-        EXPECT_EQ(got.bkMode, Mode::Unchanged);
-        EXPECT_EQ(got.brush, &dialog.m_brBack);
-        break;
-    case Rule::Other:
-        EXPECT_FALSE(got.setTextColour);
-        EXPECT_FALSE(got.setBkColour);
-        EXPECT_EQ(got.bkMode, Mode::Unchanged);
-        EXPECT_EQ(got.brush, &dialog.m_brBack);
-        break;
+    case Rule::Value: return {true, kBlue, true, kWhite, Mode::Transparent, &dialog.m_brBack};
+    case Rule::Edit: return {true, kBlue, true, dialog.m_crEditBk, Mode::Unchanged, &dialog.m_brEdit};
+    case Rule::Label: return {true, kBlack, false, 0, Mode::Transparent, &dialog.m_brBack};
+    case Rule::DialogTemplate: return {false, 0, true, kWhite, Mode::Unchanged, &dialog.m_brBack};
+    case Rule::Other: break;
     }
+    return {false, 0, false, 0, Mode::Unchanged, &dialog.m_brBack};
+}
+
+void ExpectRule(const CRODEdizDlg& dialog, int id, Rule rule, const CtlColorResult& got)
+{
+    const CtlColorResult want = Expected(dialog, rule);
+    EXPECT_EQ(got.setTextColour, want.setTextColour) << "control " << id;
+    if (want.setTextColour) {
+        EXPECT_EQ(got.textColour, want.textColour) << "control " << id;
+    }
+    EXPECT_EQ(got.setBkColour, want.setBkColour) << "control " << id;
+    if (want.setBkColour) {
+        EXPECT_EQ(got.bkColour, want.bkColour) << "control " << id;
+    }
+    EXPECT_EQ(got.bkMode, want.bkMode) << "control " << id;
+    EXPECT_EQ(got.brush, want.brush) << "control " << id;
 }
 
 TEST_F(AppearanceTest, EveryIdentifierOfTheColourTableGetsItsRule)
@@ -153,22 +114,15 @@ TEST_F(AppearanceTest, EveryOtherControlAndTheDialogGetTheWhiteBrushOnly)
     for (int id : {1013, 1029, 1010, 1014, 1015, 1044, 1012, 1058, 1082}) EXPECT_TRUE(others.count(id)) << id;
 }
 
-TEST_F(AppearanceTest, EditsFollowTheEditBackgroundColour)
-{
-    DialogTestAccess::SetupEditColours(dialog);
-    dialog.m_crEditBk = Rgb(250, 250, 210);
-    EXPECT_EQ(dialog.OnCtlColor(1006).bkColour, Rgb(250, 250, 210));
-    EXPECT_EQ(dialog.OnCtlColor(1007).bkColour, Rgb(250, 250, 210));
-}
-
-TEST_F(AppearanceTest, EditColourAndBothBrushesAreWhite)
+TEST_F(AppearanceTest, EditColourAndBothBrushesAreWhiteAndEditsFollowTheColour)
 {
     DialogTestAccess::SetupEditColours(dialog);
     EXPECT_EQ(dialog.m_crEditBk, kWhite);
-    EXPECT_TRUE(dialog.m_brEdit.created);
-    EXPECT_EQ(dialog.m_brEdit.colour, kWhite);
-    EXPECT_TRUE(dialog.m_brBack.created);
-    EXPECT_EQ(dialog.m_brBack.colour, kWhite);
+    EXPECT_TRUE(dialog.m_brEdit.created && dialog.m_brEdit.colour == kWhite);
+    EXPECT_TRUE(dialog.m_brBack.created && dialog.m_brBack.colour == kWhite);
+
+    dialog.m_crEditBk = Rgb(250, 250, 210);
+    EXPECT_EQ(dialog.OnCtlColor(1006).bkColour, Rgb(250, 250, 210));
 }
 
 TEST_F(AppearanceTest, ProgressBarRunsFromZeroToHundredInDarkBlueOnWhite)

@@ -58,13 +58,6 @@ protected:
     CClrButton button;
 };
 
-TEST_F(ClrButtonTest, ColoursComeFromTheSystem)
-{
-    EXPECT_EQ(button.TextColour(), GetSystemColour(COLOR_BTNTEXT));
-    EXPECT_EQ(button.FaceColour(), GetSystemColour(COLOR_BTNFACE));
-    EXPECT_EQ(button.DisabledFaceColour(), GetSystemColour(COLOR_BTNFACE));
-}
-
 TEST_F(ClrButtonTest, RaisedButtonEdgeByEdge)
 {
     // Written out in coordinates: top and left edges from the top-left
@@ -131,15 +124,6 @@ TEST_F(ClrButtonTest, CaptionIsReadAtEachDrawingAndCappedAt512Characters)
 
     button.SetWindowText(std::string(600, 'x'));
     EXPECT_EQ(Draw(0).back().text, std::string(512, 'x'));
-}
-
-TEST(ClrButtonUnbound, DrawsAnEmptyCaptionWithoutAWindow)
-{
-    CClrButton button;
-    RecordingCanvas canvas;
-    button.DrawItem({kItem, 0}, canvas);
-    ASSERT_FALSE(canvas.calls.empty());
-    EXPECT_EQ(canvas.calls.back(), CanvasCall::Text("", kItem.Offset(-1, -1), button.TextColour()));
 }
 
 } // namespace

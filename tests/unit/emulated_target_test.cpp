@@ -407,6 +407,12 @@ TEST_F(EmulatedTargetTest, FailedCommandNumbersCountEveryCommandAndMatchTheTrace
         const bool failed = i == 2 || i == 5;
         EXPECT_EQ(trace[i].ends_with(" fail"), failed) << trace[i];
     }
+
+    target.Faults().failSubCode = kIbrSubPing;
+    target.Faults().failSubCodeEvery = true;
+    EXPECT_FALSE(Ping(handle));
+    EXPECT_FALSE(Ping(handle));
+    EXPECT_TRUE(link.CMD_IbrRead(handle, buffer.data(), 16));
 }
 
 TEST_F(EmulatedTargetTest, LeavingTheBusForGoodOrForAWhile)

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,8 +18,11 @@ const std::string kResources = std::string(VANE_TEST_DATA_DIR) + "/../../resourc
 
 std::vector<uint8_t> ReadFile(const std::string& name)
 {
-    std::ifstream in(kResources + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ifstream in(kResources + name, std::ios::binary | std::ios::ate);
+    std::vector<uint8_t> data(in ? static_cast<size_t>(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return data;
 }
 
 uint32_t U16(const std::vector<uint8_t>& d, size_t at) { return d[at] | (d[at + 1] << 8); }

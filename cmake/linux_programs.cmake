@@ -1,0 +1,35 @@
+# Linux: the SG_IO and libudev backends, and the console program vane-upgrade
+# with its udev rule. Included from the top level on every non-Windows build.
+include(GNUInstallDirs)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
+find_package(CLI11 CONFIG REQUIRED)
+
+# udev reads packaged rules from /usr/lib/udev/rules.d and local ones from
+# /etc/udev/rules.d: a build installed under /usr gets the first, any other
+# prefix (/usr/local by default) the second.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(vane_default_rules_dir "/usr/lib/udev/rules.d")
+else()
+  set(vane_default_rules_dir "/etc/udev/rules.d")
+endif()
+set(VANE_UDEV_RULES_DIR "${vane_default_rules_dir}" CACHE PATH "Where cmake --install puts the udev rule")
+set(VANE_UDEV_RULE_FILE "60-vane-upgrade.rules")
+
+vane_sources(LINUX_SOURCES platform/linux)
+add_library(vane_linux STATIC ${LINUX_SOURCES})
+target_link_libraries(vane_linux PUBLIC vane_emulator vane_core PkgConfig::LIBUDEV)
+target_compile_definitions(vane_linux PUBLIC VANE_UDEV_RULE_PATH="${VANE_UDEV_RULES_DIR}/${VANE_UDEV_RULE_FILE}")
+
+# The pieces of the console front end (a library, so that the tests reach them).
+vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
+add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core CLI11::CLI11)
+
+add_executable(vane-upgrade programs/vane_upgrade_main.cpp)
+# vane_core calls back into the headless backend (its system colours): the two
+# archives are searched as a group.
+target_link_libraries(vane-upgrade PRIVATE vane_upgrade_front_end "$<LINK_GROUP:RESCAN,vane_core,vane_headless>")
+
+install(TARGETS vane-upgrade RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES packaging/${VANE_UDEV_RULE_FILE} DESTINATION ${VANE_UDEV_RULES_DIR})

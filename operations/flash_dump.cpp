@@ -1,0 +1,136 @@
+// The SPI flash dump: the first N bytes of the flash into the chosen file.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "app/rodediz_dlg.h"
+#include "device/diagnostics.h"
+
+namespace {
+
+constexpr uint32_t kDumpPiece = 4096;
+constexpr uint32_t kDumpBufferSize = 65536;
+constexpr uint32_t kDumpPauseMs = 500;
+// The largest flash that three-byte SPI addresses reach, while the size is unknown.
+constexpr uint64_t kDumpLimitUnknownSize = 0x1000000;
+constexpr char kSizeRefused[] = "Please Check Read Data Size Value";
+constexpr char kPathRefused[] = "Please check selected path is exist!!!";
+
+// The leading decimal number of text as atoi reads it (blanks, a sign,
+// digits), without atoi's undefined overflow: false for a negative value or
+// one above limit. Text without digits gives 0.
+bool ParseDumpSize(const std::string& text, uint64_t limit, uint32_t& size)
+{
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    uint64_t value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
+        if (value > limit) return false;
+    }
+    if (negative && value != 0) return false;
+    size = static_cast<uint32_t>(value);
+    return true;
+}
+
+int Percent(uint64_t done, uint64_t total)
+{
+    if (total == 0) return 100;
+    return static_cast<int>(static_cast<float>(done) / static_cast<float>(total) * 100);
+}
+
+} // namespace
+
+void CRODEdizDlg::DumpSpiFlash()
+{
+    m_bBusy = true;
+    EnableJobControls(false);
+    auto end = [&] {
+        m_bBusy = false;
+        EnableJobControls(true);
+    };
+    if (!m_link.CMD_IbrSetAddressFlashShort(m_hDevice, m_abyReply)) {
+        AfxMessageBox("Set Address FAILED");
+        MarkJobFailed("Set Address FAILED");
+        m_bBusy = false;
+        m_ctlProgress.SetPos(0);
+        EnableJobControls(true);
+        return;
+    }
+    if (ReadFlashToFile()) {
+        DiagPrintf("Read Data and Save OK\n");
+        return end();
+    }
+    AfxMessageBox("Read Data and Save FAILED\n");
+    m_ctlProgress.SetPos(0);
+    DiagPrintf("Read Data and Save FAILED\n");
+    // The status line would otherwise keep "Downloading SPI Data..." after a failure.
+    SetStatusLine("Read Data and Save FAILED");
+    MarkJobFailed("Read Data and Save FAILED");
+    end();
+}
+
+bool CRODEdizDlg::ReadFlashToFile()
+{
+    uint8_t* buffer = m_readBackBuffer.get();
+    std::memset(buffer, 0, kDumpBufferSize);
+    auto refuse = [&](const char* text) {
+        AfxMessageBox(text);
+        MarkJobFailed(text);
+        return false;
+    };
+
+    const std::string sizeText = GetDlgItemText(IDC_DUMP_LENGTH);
+    if (sizeText.empty()) return refuse(kSizeRefused);
+    uint64_t limit = kDumpLimitUnknownSize;
+    unsigned known = 0;
+    if (std::sscanf(m_strFlashSize.c_str(), "%x", &known) == 1 && known != 0) limit = known;
+    uint32_t total = 0;
+    if (!ParseDumpSize(sizeText, limit, total)) return refuse(kSizeRefused);
+
+    SetStatusLine("Open File to write...");
+    // Only a path the user chose after selecting the dump mode is written:
+    // the path may still name the firmware image of the download modes.
+    std::unique_ptr<IFile> file;
+    if (m_bDumpPathChosen) {
+        std::string error;
+        file = Services().files.Open(CodePathSnapshot(), FileOpenMode::CreateWrite, error);
+    }
+    if (!file) {
+        m_ctlProgress.SetPos(0);
+        return refuse(kPathRefused);
+    }
+
+    uint32_t remaining = total;
+    uint32_t done = 0;
+    do {
+        SetStatusLine("Downloading SPI Data...");
+        const uint32_t n = remaining > kDumpPiece ? kDumpPiece : remaining;
+        remaining -= n;
+        DiagPrintf("Len=%d\n", static_cast<int>(n));
+        done += n;
+        if (!m_link.CMD_IbrRead(m_hDevice, buffer, n)) {
+            DiagPrintf("Get File Data Failed !\n");
+            file->Close();
+            MarkJobFailed("Get File Data Failed !");
+            return false;
+        }
+        if (!file->Write(buffer, n)) {
+            // A full disk: the file does not hold the flash's bytes.
+            DiagPrintf("Save File Data Failed !\n");
+            file->Close();
+            MarkJobFailed("Save File Data Failed !");
+            return false;
+        }
+        m_ctlProgress.SetPos(Percent(done, total));
+    } while (remaining > 0);
+
+    SetStatusLine("Downloading SPI Data...OK");
+    m_ctlProgress.SetPos(100);
+    Services().clock.Sleep(kDumpPauseMs);
+    SetStatusLine("Complete!");
+    file->Close();
+    return true;
+}

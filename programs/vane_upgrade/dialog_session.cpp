@@ -1,0 +1,318 @@
+#include "programs/vane_upgrade/dialog_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "app/rodediz_dlg.h"
+#include "device/diagnostics.h"
+#include "firmware/image_name.h"
+#include "operations/hex_text.h"
+#include "platform/headless/headless_window.h"
+#include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/serial_file.h"
+
+namespace {
+
+// The monitor makes ten discovery attempts and four pings; a minute is plenty.
+constexpr uint64_t kFirstRunLimitMs = 60000;
+// The version read that follows a connection or a job, and the closing.
+constexpr uint64_t kQuietLimitMs = 10000;
+// A whole job on a real 4 MiB flash takes well under a minute; time spent
+// waiting for the user's answer does not count.
+constexpr uint64_t kJobLimitMs = 10 * 60 * 1000;
+constexpr uint64_t kBusPollMs = 20;
+constexpr uint64_t kProgressPollMs = 50;
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", value);
+    return text;
+}
+
+uint64_t FileLength(IFileSystem& files, const std::string& path)
+{
+    std::string error;
+    auto file = files.Open(path, FileOpenMode::Read, error);
+    return file ? file->Length() : 0;
+}
+
+class DialogSession {
+public:
+    DialogSession(const Options& options, SessionParts& parts)
+        : o_(options), p_(parts), clock_(parts.services.clock),
+          dlg_(std::make_unique<CRODEdizDlg>(parts.services)),
+          window_(std::make_unique<HeadlessWindow>(*dlg_, clock_))
+    {
+        // The session bounds its own waits; the backend's limit is meant for tests.
+        window_->SetPumpSafetyLimit(std::chrono::milliseconds(0));
+        window_->SetMessageBoxHook([this](const MessageBoxRecord& box) { return p_.boxes.Show(box.text, box.caption, box.type); });
+        window_->SetTextListener([this](int id, const std::string& text) { p_.display.OnText(id, text); });
+        p_.bus.Attach([this](uintptr_t event) {
+            Message m;
+            m.message = WM_DEVICECHANGE;
+            m.wParam = event;
+            window_->PostMessage(m);
+        });
+    }
+
+    ~DialogSession()
+    {
+        p_.bus.Detach();
+        if (window_->IsOpen() && !window_->Ended()) window_->Close();
+        dlg_->Threads().Reap();
+        dlg_.reset(); // waits for the dialog's threads while the window still exists
+        window_.reset();
+    }
+
+    int Run()
+    {
+        window_->Open();
+        if (!Pump([this] { return Idle(); }, kFirstRunLimitMs)) return Stuck("the connection monitor");
+        if (!dlg_->m_bConnected) {
+            p_.complain("no transmitter found");
+            return kExitNoTarget;
+        }
+        if (!WaitQuiet()) return Stuck("the version read");
+        switch (o_.command) {
+        case Command::Version: return ShowVersion();
+        case Command::ReadId: return ShowIdentity();
+        case Command::Upgrade:
+        case Command::Sram:
+        case Command::Dump: return RunJob();
+        case Command::List: break;
+        }
+        return kExitUsage;
+    }
+
+private:
+    bool Idle() { return dlg_->Threads().Idle() && !dlg_->m_bBusy; }
+
+    bool VersionTimerRunning()
+    {
+        for (const TimerInfo& timer : window_->RunningTimers())
+            if (timer.id == kTimerGetVersion) return true;
+        return false;
+    }
+
+    bool WaitQuiet() { return Pump([this] { return Idle() && !VersionTimerRunning(); }, kQuietLimitMs); }
+
+    // Runs the window until done() holds; false when limitMs passed first.
+    // Time in which a question waits for the user is not counted.
+    bool Pump(const std::function<bool()>& done, uint64_t limitMs)
+    {
+        uint64_t deadline = clock_.NowMs() + limitMs;
+        uint64_t last = clock_.NowMs();
+        bool timedOut = false;
+        window_->PumpMessagesUntil([&] {
+            const uint64_t now = clock_.NowMs();
+            if (p_.boxes.Asking()) deadline += now - last;
+            last = now;
+            Tick(now);
+            if (done()) return true;
+            timedOut = now >= deadline;
+            return timedOut;
+        });
+        return !timedOut;
+    }
+
+    void Tick(uint64_t now)
+    {
+        if (now - lastBusPoll_ >= kBusPollMs) {
+            lastBusPoll_ = now;
+            p_.bus.Poll();
+        }
+        if (now - lastProgressPoll_ >= kProgressPollMs) {
+            lastProgressPoll_ = now;
+            p_.display.OnProgress(window_->ProgressPos(IDC_PROGRESS));
+        }
+    }
+
+    int Stuck(const std::string& what)
+    {
+        // A thread that does not end cannot be waited for: leave at once.
+        p_.display.Finish();
+        p_.complain(what + " did not end in time; giving up");
+        std::fflush(nullptr);
+        std::_Exit(kExitFailure);
+    }
+
+    int ShowVersion()
+    {
+        const std::string version = window_->Text(IDC_VERSION);
+        if (version.starts_with("Current version:") && version != "Current version: Unknown") return kExitSuccess;
+        // The read after the connection did not show it: ask as the user would.
+        p_.boxes.ResetCounts();
+        window_->Click(IDC_GET_VER);
+        if (!WaitQuiet()) return Stuck("the version read");
+        const std::string again = window_->Text(IDC_VERSION);
+        if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return kExitSuccess;
+        p_.complain("the version could not be read");
+        return kExitFailure;
+    }
+
+    int ShowIdentity()
+    {
+        p_.boxes.ResetCounts();
+        window_->SetWindowText(IDC_ID_HEX, "");
+        window_->Click(IDC_READ_ID_HEX);
+        if (!WaitQuiet()) return Stuck("the identity read");
+        const std::string hex = window_->Text(IDC_ID_HEX);
+        if (p_.boxes.ErrorBoxes() > 0 || hex.empty()) {
+            p_.complain("the identity block could not be read");
+            return kExitFailure;
+        }
+        p_.display.Line("Identity block: " + hex);
+        return kExitSuccess;
+    }
+
+    bool SelectMode(int row)
+    {
+        if (!window_->SelectComboRow(IDC_MODE, row)) return false;
+        return window_->ComboSel(IDC_MODE) == row;
+    }
+
+    // Chooses a file through the button's file dialog, as the user does.
+    bool ChooseWith(int button, const std::string& path, const std::function<void()>& handler)
+    {
+        window_->QueueFilePath(path);
+        if (!window_->Click(button)) handler(); // the button is still disabled: its handler directly
+        return true;
+    }
+
+    bool ChooseUpgrade()
+    {
+        if (!SelectMode(kModeRowSpi)) return false;
+        if (!window_->Checked(IDC_CODE_OPTION)) window_->Click(IDC_CODE_OPTION);
+        std::string code = kDefaultCodeImagePath;
+        if (!o_.image.empty()) {
+            code = o_.image;
+            ChooseWith(IDC_CODE_BUTTON, code, [this] { dlg_->OnCodeButton(); });
+        }
+        JobSizes sizes;
+        sizes.codeBytes = FileLength(p_.services.files, code);
+        if (o_.data) {
+            if (!window_->Checked(IDC_DATA_OPTION)) window_->Click(IDC_DATA_OPTION);
+            ChooseWith(IDC_DATA_BUTTON, o_.data->path, [this] { dlg_->OnDataButton(); });
+            window_->SetWindowText(IDC_DATA_START, Hex(o_.data->start));
+            sizes.dataBytes = FileLength(p_.services.files, o_.data->path) + (o_.data->start & 0xFFFF);
+        }
+        if (o_.series) {
+            if (!window_->Checked(IDC_SERIES_OPTION)) window_->Click(IDC_SERIES_OPTION);
+            SetSeriesNumber(seriesNumber_);
+            window_->SetWindowText(IDC_OFFSET_EDIT, Hex(o_.seriesOffset));
+            window_->SetWindowText(IDC_OFFSET_DISPLAY, Hex(o_.seriesOffset));
+        }
+        p_.display.SetJobSizes(sizes);
+        return true;
+    }
+
+    void SetSeriesNumber(uint32_t number)
+    {
+        window_->SetWindowText(IDC_SERIES_EDIT, Hex(number));
+        window_->SetWindowText(IDC_SERIES_DISPLAY, Hex(number));
+    }
+
+    bool ChooseSram()
+    {
+        if (!SelectMode(kModeRowSram)) return false; // refused in flash mode (its message was shown)
+        ChooseWith(IDC_CODE_BUTTON, o_.image, [this] { dlg_->OnCodeButton(); });
+        p_.display.SetJobSizes({FileLength(p_.services.files, o_.image), 0});
+        return true;
+    }
+
+    bool ChooseDump()
+    {
+        if (!SelectMode(kModeRowDump)) return false;
+        window_->SetWindowText(IDC_DUMP_LENGTH, std::to_string(o_.dumpBytes));
+        ChooseWith(IDC_CODE_BUTTON, o_.dumpFile, [this] { dlg_->OnCodeButton(); });
+        p_.display.SetJobSizes({o_.dumpBytes, 0});
+        return true;
+    }
+
+    bool ReserveSerial()
+    {
+        seriesNumber_ = o_.seriesNumber;
+        if (o_.serialFile.empty()) return true;
+        std::string error;
+        if (!ReserveSerialNumber(o_.serialFile, seriesNumber_, error)) {
+            p_.complain(error);
+            return false;
+        }
+        reserved_ = true;
+        DiagPrintf("Series number %X reserved; %s now holds %X\n", seriesNumber_, o_.serialFile.c_str(), seriesNumber_ + 1);
+        return true;
+    }
+
+    int RunJob()
+    {
+        p_.boxes.ResetCounts();
+        bool chosen = false;
+        switch (o_.command) {
+        case Command::Upgrade: chosen = ReserveSerial() && ChooseUpgrade(); break;
+        case Command::Sram: chosen = ChooseSram(); break;
+        case Command::Dump: chosen = ChooseDump(); break;
+        default: break;
+        }
+        if (!chosen || p_.boxes.ErrorBoxes() > 0) {
+            if (p_.boxes.ErrorBoxes() == 0) p_.complain("the job could not be set up in the window");
+            SeriesNotBurned();
+            return kExitFailure;
+        }
+
+        const int before = dlg_->JobsFinished();
+        window_->Click(IDC_EXECUTE);
+        if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
+            p_.complain(p_.boxes.ErrorBoxes() > 0 ? "the job was refused" : "the job did not start (the transmitter does not answer)");
+            SeriesNotBurned();
+            return kExitFailure;
+        }
+        if (!Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs)) return Stuck("the job");
+        if (!WaitQuiet()) return Stuck("the version read after the job");
+        p_.display.Finish();
+
+        const JobOutcome outcome = dlg_->LastJobOutcome();
+        const bool succeeded = outcome == JobOutcome::Succeeded && p_.boxes.ErrorBoxes() == 0 && p_.boxes.Declined() == 0;
+        if (outcome == JobOutcome::Succeeded && !succeeded)
+            DiagPrintf("The job ended as succeeded, but a message was shown or a question declined: failed\n");
+        if (!succeeded) {
+            std::string why = dlg_->LastJobFailure();
+            if (why.empty()) why = p_.boxes.Declined() > 0 ? "a question was declined" : p_.boxes.LastText();
+            for (char& c : why)
+                if (c == '\n') c = ' ';
+            p_.complain("the job failed" + (why.empty() ? std::string() : ": " + why));
+            SeriesNotBurned();
+            return kExitFailure;
+        }
+        if (o_.series) p_.display.Line("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
+        return kExitSuccess;
+    }
+
+    void SeriesNotBurned()
+    {
+        if (!o_.series) return;
+        if (o_.serialFile.empty()) p_.complain("series number " + Hex(seriesNumber_) + " was not burned");
+        else if (reserved_)
+            p_.complain("series number " + Hex(seriesNumber_) + " was not burned and stays unused; " + o_.serialFile +
+                        " holds the next one");
+    }
+
+    const Options& o_;
+    SessionParts& p_;
+    IClock& clock_;
+    std::unique_ptr<CRODEdizDlg> dlg_;
+    std::unique_ptr<HeadlessWindow> window_;
+    uint64_t lastBusPoll_ = 0;
+    uint64_t lastProgressPoll_ = 0;
+    uint32_t seriesNumber_ = 0;
+    bool reserved_ = false; // the serial file already holds the number after seriesNumber_
+};
+
+} // namespace
+
+int RunDialogSession(const Options& options, SessionParts& parts)
+{
+    DialogSession session(options, parts);
+    return session.Run();
+}

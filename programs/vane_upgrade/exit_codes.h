@@ -1,0 +1,6 @@
+#pragma once
+// The exit codes of vane-upgrade.
+constexpr int kExitSuccess = 0;  // the job reached its completion, every step done and verified
+constexpr int kExitFailure = 1;  // the job failed, was declined, refused or never started
+constexpr int kExitUsage = 2;    // wrong usage: nothing was sent to a device
+constexpr int kExitNoTarget = 3; // no target was found after the monitor's attempts

@@ -1,0 +1,15 @@
+#pragma once
+// vane-upgrade list: every attached target with its place, its node and the
+// firmware version its identity block names.
+#include <string>
+#include <vector>
+
+#include "device/ibr_commands.h"
+#include "platform/linux/target_location.h"
+
+// The version text of the identity block (its first 13 characters, up to a
+// zero), read with the same two commands as the window's version read.
+bool ReadFirmwareVersion(IbrLink& link, DeviceHandle device, std::string& version);
+
+// "1-1.4  /dev/sg2  Vane_TX_V1030".
+std::string FormatListLine(const std::string& place, const std::string& node, const std::string& version);

@@ -1,0 +1,265 @@
+#include "programs/vane_upgrade/options.h"
+
+#include <CLI/CLI.hpp>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "firmware/image_name.h"
+#include "platform/linux/target_location.h"
+#include "programs/vane_upgrade/serial_file.h"
+
+namespace {
+
+constexpr uint64_t kMaxDumpBytes = 0x7FFFFFFF;
+constexpr uint32_t kPageSize = 256;
+constexpr uint64_t kMaxStatus = 255;
+
+std::string NativePath(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+// An existing regular file that can be read; its length.
+bool CheckReadableFile(const std::string& what, const std::string& path, uint64_t& length, std::string& error)
+{
+    struct stat st {};
+    if (stat(NativePath(path).c_str(), &st) != 0) {
+        error = what + " " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = what + " " + path + ": not a regular file";
+        return false;
+    }
+    if (access(NativePath(path).c_str(), R_OK) != 0) {
+        error = what + " " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    length = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+ParsedCommandLine Usage(const std::string& message)
+{
+    ParsedCommandLine result;
+    result.exitCode = kExitUsage;
+    result.message = message;
+    return result;
+}
+
+// The checks that CLI11 cannot make: values, combinations, files.
+std::optional<std::string> Validate(Options& o, const std::string& offsetText, const std::string& numberText,
+                                    const std::string& dataText, const std::string& bytesText,
+                                    const std::vector<std::string>& faultTexts)
+{
+    if (!o.emulate && (!o.emulateFlash.empty() || o.emulateFlashState || !faultTexts.empty()))
+        return "--emulate-flash, --emulate-state and --emulate-fault need --emulate";
+    if (o.emulate && !o.device.empty()) return "--device chooses a real target: it cannot be used with --emulate";
+    if (!o.device.empty() && !DeviceSelector::Parse(o.device))
+        return "--device " + o.device + ": expected a USB port path (1-1.4) or an sg node (/dev/sg2)";
+    for (const std::string& text : faultTexts) {
+        const std::optional<FaultSpec> fault = ParseFaultSpec(text);
+        if (!fault) return "--emulate-fault " + text + ": expected fail:K, leave:K, flip:K, busy:K (K from 1) or status:V (0-255)";
+        for (const FaultSpec& earlier : o.faults)
+            if (earlier.kind == fault->kind) return "--emulate-fault " + text + ": a fault of this kind was already given";
+        o.faults.push_back(*fault);
+    }
+
+    const bool seriesGiven = !offsetText.empty() || !numberText.empty() || !o.serialFile.empty();
+    if (seriesGiven && o.command != Command::Upgrade) return "--serial-offset, --serial-number and --serial-file belong to upgrade";
+    if (!dataText.empty() && o.command != Command::Upgrade) return "--data belongs to upgrade";
+    if (seriesGiven) {
+        if (offsetText.empty()) return "--serial-offset is needed with --serial-number or --serial-file";
+        if (!numberText.empty() && !o.serialFile.empty()) return "--serial-file replaces --serial-number: give one of them";
+        if (numberText.empty() && o.serialFile.empty()) return "--serial-offset needs --serial-number or --serial-file";
+        const std::optional<uint32_t> offset = ParseHexField(offsetText);
+        if (!offset) return "--serial-offset " + offsetText + ": expected 1 to 8 hexadecimal digits without a prefix";
+        o.seriesOffset = *offset;
+        if (!numberText.empty()) {
+            const std::optional<uint32_t> number = ParseHexField(numberText);
+            if (!number) return "--serial-number " + numberText + ": expected 1 to 8 hexadecimal digits without a prefix";
+            o.seriesNumber = *number;
+        }
+        o.series = true;
+    }
+
+    std::string error;
+    uint64_t length = 0;
+    if (o.command == Command::Upgrade) {
+        if (o.image.empty()) {
+            if (o.emulate && !IsDirectory("Data"))
+                return "no Data folder here: the emulated target needs the demo images; create them with: make_demo_images Data";
+            if (!CheckReadableFile("default image", kDefaultCodeImagePath, length, error)) return error;
+        } else if (!CheckReadableFile("image", o.image, length, error)) {
+            return error;
+        }
+        if (!dataText.empty()) {
+            o.data = ParseDataSpec(dataText);
+            if (!o.data) return "--data " + dataText + ": expected FILE@HEX (1 to 8 hexadecimal digits)";
+            if (o.data->start % kPageSize != 0) return "--data " + dataText + ": the start must be a multiple of 256 (0x100)";
+            if (DataOverlapsCode(o.data->start, length)) return "--data " + dataText + ": the start lies inside the code image";
+            uint64_t dataLength = 0;
+            if (!CheckReadableFile("data image", o.data->path, dataLength, error)) return error;
+        }
+    }
+    if (o.command == Command::Sram && !CheckReadableFile("image", o.image, length, error)) return error;
+    if (o.command == Command::Dump) {
+        const std::optional<uint64_t> bytes = ParseByteCount(bytesText);
+        if (!bytes) return "dump " + bytesText + ": BYTES must be decimal digits (at most 2147483647)";
+        o.dumpBytes = *bytes;
+    }
+    if (!o.serialFile.empty()) {
+        if (!CheckReadableFile("serial file", o.serialFile, length, error)) return error;
+        if (!ReadSerialFile(o.serialFile, o.seriesNumber, error)) return error;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<uint32_t> ParseHexField(const std::string& text)
+{
+    if (text.empty() || text.size() > 8) return std::nullopt;
+    uint32_t value = 0;
+    for (char c : text) {
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else return std::nullopt;
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    return value;
+}
+
+std::optional<uint64_t> ParseByteCount(const std::string& text)
+{
+    if (text.empty() || text.size() > 10) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value > kMaxDumpBytes) return std::nullopt;
+    return value;
+}
+
+std::optional<DataImage> ParseDataSpec(const std::string& text)
+{
+    const size_t at = text.rfind('@');
+    if (at == std::string::npos || at == 0) return std::nullopt;
+    const std::optional<uint32_t> start = ParseHexField(text.substr(at + 1));
+    if (!start) return std::nullopt;
+    return DataImage{text.substr(0, at), *start};
+}
+
+std::optional<FaultSpec> ParseFaultSpec(const std::string& text)
+{
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    const std::string kind = text.substr(0, colon);
+    const std::string value = text.substr(colon + 1);
+    FaultSpec fault;
+    if (kind == "fail") fault.kind = FaultSpec::Kind::Fail;
+    else if (kind == "leave") fault.kind = FaultSpec::Kind::Leave;
+    else if (kind == "flip") fault.kind = FaultSpec::Kind::Flip;
+    else if (kind == "busy") fault.kind = FaultSpec::Kind::Busy;
+    else if (kind == "status") fault.kind = FaultSpec::Kind::Status;
+    else return std::nullopt;
+    std::optional<uint64_t> number;
+    if (fault.kind == FaultSpec::Kind::Status && (value.starts_with("0x") || value.starts_with("0X"))) {
+        if (const auto hex = ParseHexField(value.substr(2))) number = *hex;
+    } else {
+        number = ParseByteCount(value);
+    }
+    if (!number) return std::nullopt;
+    if (fault.kind == FaultSpec::Kind::Status ? *number > kMaxStatus : *number == 0) return std::nullopt;
+    fault.value = *number;
+    return fault;
+}
+
+bool DataOverlapsCode(uint32_t start, uint64_t codeLength)
+{
+    const uint64_t codeEnd = (codeLength + kPageSize - 1) / kPageSize * kPageSize;
+    return start < codeEnd;
+}
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
+{
+    CLI::App app{"Upgrades the firmware of a Vane transmitter over USB.", "vane-upgrade"};
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    Options o;
+    std::string offsetText, numberText, dataText, bytesText, stateText;
+    std::vector<std::string> faultTexts;
+    bool yes = false, no = false;
+
+    app.add_option("--device", o.device, "Use only the target at this USB port path (1-1.4) or sg node (/dev/sg2)");
+    app.add_option("--trace", o.traceFile, "Write the wire trace (one line per command) to FILE");
+    app.add_option("--log", o.logFile, "Write the diagnostic lines to FILE");
+    app.add_flag("--yes", yes, "Answer every question with OK");
+    app.add_flag("--no", no, "Answer every question with Cancel");
+    app.add_flag("--emulate", o.emulate, "Use the emulated target instead of a device");
+    app.add_option("--emulate-flash", o.emulateFlash, "Keep the emulated flash in FILE between runs");
+    app.add_option("--emulate-state", stateText, "State of the emulated target at the start: boot or flash")
+        ->check(CLI::IsMember({"boot", "flash"}));
+    app.add_option("--emulate-fault", faultTexts, "Fault of the emulated target: fail:K leave:K flip:K busy:K status:V")
+        ->allow_extra_args(false);
+
+    CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");
+    upgrade->add_option("IMAGE", o.image, "Firmware image");
+    upgrade->add_option("--data", dataText, "Also write FILE at flash address HEX (a multiple of 256)");
+    upgrade->add_option("--serial-offset", offsetText, "Burn a series number at this flash offset (hexadecimal)");
+    upgrade->add_option("--serial-number", numberText, "The series number to burn (hexadecimal)");
+    upgrade->add_option("--serial-file", o.serialFile, "Take the series number from FILE and reserve the next one there");
+    CLI::App* sram = app.add_subcommand("sram", "Load an image into the target's SRAM and start it");
+    sram->add_option("IMAGE", o.image, "SRAM image (at most 32 KiB)")->required();
+    CLI::App* dump = app.add_subcommand("dump", "Read the first BYTES bytes of the flash into FILE");
+    dump->add_option("BYTES", bytesText, "Number of bytes (decimal)")->required();
+    dump->add_option("FILE", o.dumpFile, "Output file")->required();
+    CLI::App* version = app.add_subcommand("version", "Show the firmware version of the target");
+    CLI::App* readId = app.add_subcommand("read-id", "Show the identity block of the target in hexadecimal");
+    CLI::App* list = app.add_subcommand("list", "List every attached target with its node and version");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        ParsedCommandLine help;
+        help.message = app.help();
+        return help;
+    } catch (const CLI::ParseError& e) {
+        // A word that names no command leaves CLI11 wanting a subcommand.
+        const std::vector<std::string> rest = app.remaining();
+        if (!rest.empty() && app.get_subcommands().empty()) return Usage("unknown command " + rest.front() + " (see --help)");
+        return Usage(std::string(e.what()) + " (see --help)");
+    }
+    if (yes && no) return Usage("--yes and --no exclude each other");
+    o.questions = yes ? QuestionPolicy::Yes : no ? QuestionPolicy::No : QuestionPolicy::Ask;
+    o.emulateFlashState = stateText == "flash";
+    if (!stateText.empty() && !o.emulate) return Usage("--emulate-state needs --emulate");
+
+    if (upgrade->parsed()) o.command = Command::Upgrade;
+    else if (sram->parsed()) o.command = Command::Sram;
+    else if (dump->parsed()) o.command = Command::Dump;
+    else if (version->parsed()) o.command = Command::Version;
+    else if (readId->parsed()) o.command = Command::ReadId;
+    else if (list->parsed()) o.command = Command::List;
+
+    if (auto problem = Validate(o, offsetText, numberText, dataText, bytesText, faultTexts)) return Usage(*problem);
+    ParsedCommandLine result;
+    result.run = true;
+    result.options = o;
+    return result;
+}

@@ -1,0 +1,68 @@
+#pragma once
+// The command line of vane-upgrade: its subcommands and options, parsed with
+// CLI11 and checked before anything reaches a device. Wrong usage of any kind
+// is one line of error and exit code 2.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "programs/vane_upgrade/exit_codes.h"
+
+enum class Command { Upgrade, Sram, Dump, Version, ReadId, List };
+enum class QuestionPolicy { Ask, Yes, No };
+
+struct DataImage {
+    std::string path;
+    uint32_t start = 0;
+};
+
+struct FaultSpec {
+    enum class Kind { Fail, Leave, Flip, Busy, Status } kind = Kind::Fail;
+    uint64_t value = 0; // the command number K, or the status V
+};
+
+struct Options {
+    Command command = Command::Upgrade;
+    std::string image;               // upgrade: empty for the default image; sram: the image
+    std::optional<DataImage> data;   // upgrade --data FILE@HEX
+    bool series = false;             // --serial-offset with --serial-number or --serial-file
+    uint32_t seriesOffset = 0;
+    uint32_t seriesNumber = 0;       // from --serial-number (or the serial file, read later)
+    std::string serialFile;
+    uint64_t dumpBytes = 0;
+    std::string dumpFile;
+    std::string device;              // --device PORT|NODE
+    std::string traceFile;
+    std::string logFile;
+    QuestionPolicy questions = QuestionPolicy::Ask;
+    bool emulate = false;
+    std::string emulateFlash;
+    bool emulateFlashState = false;  // --emulate-state flash (else the boot ROM)
+    std::vector<FaultSpec> faults;
+};
+
+struct ParsedCommandLine {
+    bool run = false;    // false: exit now with exitCode, printing message
+    int exitCode = kExitSuccess;
+    std::string message; // the error line (stderr) or the help text (stdout)
+    Options options;
+};
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// --- the pieces, pure ---
+
+// 1 to 8 hexadecimal digits, no prefix, no sign (what the window's editors take).
+std::optional<uint32_t> ParseHexField(const std::string& text);
+// Decimal digits only, at most 2^31 - 1 (the dialog reads the size as an int).
+std::optional<uint64_t> ParseByteCount(const std::string& text);
+// "FILE@HEX", split at the last '@'.
+std::optional<DataImage> ParseDataSpec(const std::string& text);
+// "fail:K", "leave:K", "flip:K", "busy:K" (K from 1), "status:V" (0-255,
+// decimal or 0x hexadecimal).
+std::optional<FaultSpec> ParseFaultSpec(const std::string& text);
+
+// Whether a data image at start would overlap a code image of codeLength
+// bytes (written from flash offset 0, padded to whole 256-byte pages).
+bool DataOverlapsCode(uint32_t start, uint64_t codeLength);

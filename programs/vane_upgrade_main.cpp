@@ -1,0 +1,16 @@
+// vane-upgrade: the console front end of the upgrade dialog on Linux.
+#include <cstdio>
+
+#include "programs/vane_upgrade/options.h"
+#include "programs/vane_upgrade/run.h"
+
+int main(int argc, char** argv)
+{
+    const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+    if (!parsed.run) {
+        if (parsed.exitCode == kExitSuccess) std::fputs(parsed.message.c_str(), stdout);
+        else std::fprintf(stderr, "vane-upgrade: %s\n", parsed.message.c_str());
+        return parsed.exitCode;
+    }
+    return RunVaneUpgrade(parsed.options);
+}

@@ -1,0 +1,172 @@
+// vane-upgrade's command line: what runs, and every wrong usage as exit code 2.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "programs/vane_upgrade/options.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CommandLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() / ("vane-options-" + std::to_string(::getpid()));
+        fs::create_directories(dir_ / "Data");
+        previous_ = fs::current_path();
+        fs::current_path(dir_);
+        Write("Data/Vane_TX_V1030.fir", 1000);
+        Write("image.fir", 1000);
+        Write("data.bin", 300);
+        std::ofstream("serial.txt") << "1A2B\n";
+    }
+    void TearDown() override
+    {
+        fs::current_path(previous_);
+        fs::remove_all(dir_);
+    }
+    static void Write(const std::string& path, size_t bytes) { std::ofstream(path, std::ios::binary) << std::string(bytes, 'x'); }
+
+    ParsedCommandLine Parse(std::initializer_list<const char*> args)
+    {
+        std::vector<const char*> argv{"vane-upgrade"};
+        argv.insert(argv.end(), args);
+        return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    }
+    void ExpectUsage(std::initializer_list<const char*> args, const std::string& says)
+    {
+        const ParsedCommandLine p = Parse(args);
+        std::string shown;
+        for (const char* a : args) shown += std::string(a) + " ";
+        EXPECT_FALSE(p.run) << shown;
+        EXPECT_EQ(p.exitCode, kExitUsage) << shown;
+        EXPECT_NE(p.message.find(says), std::string::npos) << shown << "-> " << p.message;
+        EXPECT_EQ(p.message.find('\n'), std::string::npos) << "one line: " << p.message;
+    }
+
+    fs::path dir_, previous_;
+};
+
+TEST_F(CommandLine, CommandsAndTheirValues)
+{
+    ParsedCommandLine p = Parse({"--emulate", "upgrade"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.command, Command::Upgrade);
+    EXPECT_TRUE(p.options.emulate);
+    EXPECT_TRUE(p.options.image.empty());
+
+    // Options of the program may stand after the subcommand too.
+    p = Parse({"upgrade", "image.fir", "--data", "data.bin@1F00", "--serial-offset", "12345", "--serial-number", "abCD", "--yes"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.image, "image.fir");
+    ASSERT_TRUE(p.options.data);
+    EXPECT_EQ(p.options.data->path, "data.bin");
+    EXPECT_EQ(p.options.data->start, 0x1F00u);
+    EXPECT_TRUE(p.options.series);
+    EXPECT_EQ(p.options.seriesOffset, 0x12345u);
+    EXPECT_EQ(p.options.seriesNumber, 0xABCDu);
+    EXPECT_EQ(p.options.questions, QuestionPolicy::Yes);
+
+    p = Parse({"upgrade", "--serial-offset", "0", "--serial-file", "serial.txt", "--device", "1-1.4"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.seriesNumber, 0x1A2Bu);
+    EXPECT_EQ(p.options.device, "1-1.4");
+
+    p = Parse({"dump", "10000", "out.bin", "--no"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.dumpBytes, 10000u);
+    EXPECT_EQ(p.options.questions, QuestionPolicy::No);
+
+    p = Parse({"--emulate", "--emulate-flash", "f.bin", "--emulate-state", "flash", "--emulate-fault", "fail:3",
+               "--emulate-fault", "status:0x2", "sram", "image.fir"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_TRUE(p.options.emulateFlashState);
+    ASSERT_EQ(p.options.faults.size(), 2u);
+    EXPECT_EQ(p.options.faults[1].kind, FaultSpec::Kind::Status);
+    EXPECT_EQ(p.options.faults[1].value, 2u);
+
+    for (const char* command : {"version", "read-id", "list"}) EXPECT_TRUE(Parse({command}).run) << command;
+    const ParsedCommandLine help = Parse({"--help"});
+    EXPECT_FALSE(help.run);
+    EXPECT_EQ(help.exitCode, kExitSuccess);
+    EXPECT_NE(help.message.find("upgrade"), std::string::npos);
+}
+
+TEST_F(CommandLine, WrongUsageIsExitTwo)
+{
+    ExpectUsage({}, "subcommand");
+    ExpectUsage({"upgrade", "--frobnicate"}, "frobnicate");
+    ExpectUsage({"flash-everything"}, "unknown command flash-everything");
+    ExpectUsage({"upgrade", "missing.fir"}, "missing.fir");
+    ExpectUsage({"sram", "missing.fir"}, "missing.fir");
+    ExpectUsage({"sram"}, "IMAGE");
+    ExpectUsage({"upgrade", "--data", "missing.bin@10000"}, "missing.bin");
+    ExpectUsage({"dump", "12ab", "out.bin"}, "decimal");
+    ExpectUsage({"dump", "-1", "out.bin"}, "decimal");
+    ExpectUsage({"dump", "99999999999", "out.bin"}, "decimal");
+    ExpectUsage({"dump", "100"}, "FILE");
+    ExpectUsage({"upgrade", "--serial-offset", "0x100", "--serial-number", "1"}, "hexadecimal");
+    ExpectUsage({"upgrade", "--serial-offset", "100", "--serial-number", "12G4"}, "hexadecimal");
+    ExpectUsage({"upgrade", "--serial-offset", "100", "--serial-number", "123456789"}, "hexadecimal");
+    ExpectUsage({"upgrade", "--serial-number", "1"}, "--serial-offset");
+    ExpectUsage({"upgrade", "--serial-offset", "1"}, "--serial-number");
+    ExpectUsage({"upgrade", "--serial-offset", "1", "--serial-number", "1", "--serial-file", "serial.txt"}, "one of them");
+    ExpectUsage({"upgrade", "--serial-offset", "1", "--serial-file", "missing.txt"}, "missing.txt");
+    ExpectUsage({"upgrade", "--data", "data.bin@10080"}, "multiple of 256");
+    ExpectUsage({"upgrade", "--data", "data.bin@380"}, "multiple of 256");
+    ExpectUsage({"upgrade", "--data", "data.bin@300G"}, "FILE@HEX");
+    ExpectUsage({"upgrade", "--data", "data.bin"}, "FILE@HEX");
+    // The 1000-byte image fills flash pages 0 to 3 (up to 0x400).
+    ExpectUsage({"upgrade", "image.fir", "--data", "data.bin@300"}, "inside the code image");
+    EXPECT_TRUE(Parse({"upgrade", "image.fir", "--data", "data.bin@400"}).run);
+    ExpectUsage({"version", "--data", "data.bin@10000"}, "--data");
+    ExpectUsage({"--yes", "--no", "version"}, "exclude");
+    ExpectUsage({"--emulate-flash", "f.bin", "version"}, "need --emulate");
+    ExpectUsage({"--emulate-state", "flash", "version"}, "--emulate");
+    ExpectUsage({"--emulate", "--emulate-state", "sleeping", "version"}, "sleeping");
+    ExpectUsage({"--emulate", "--emulate-fault", "explode:1", "version"}, "explode:1");
+    ExpectUsage({"--emulate", "--emulate-fault", "fail:0", "version"}, "fail:0");
+    ExpectUsage({"--emulate", "--emulate-fault", "status:256", "version"}, "status:256");
+    ExpectUsage({"--emulate", "--emulate-fault", "fail:2", "--emulate-fault", "fail:3", "version"}, "already");
+    ExpectUsage({"--emulate", "--device", "1-1", "version"}, "--device");
+    ExpectUsage({"--device", "sda", "version"}, "sda");
+}
+
+TEST_F(CommandLine, MissingDefaultImageSaysWhatToDo)
+{
+    fs::remove_all("Data");
+    ExpectUsage({"--emulate", "upgrade"}, "make_demo_images Data");
+    ExpectUsage({"upgrade"}, "Vane_TX_V1030.fir");
+}
+
+TEST(CommandLinePieces, HexFieldsCountsAndFaults)
+{
+    EXPECT_EQ(ParseHexField("FFFFFFFF"), 0xFFFFFFFFu);
+    EXPECT_EQ(ParseHexField("0"), 0u);
+    for (const char* bad : {"", "0x1", "+1", "1 ", "123456789"}) EXPECT_FALSE(ParseHexField(bad)) << bad;
+    EXPECT_EQ(ParseByteCount("0"), 0u);
+    EXPECT_EQ(ParseByteCount("2147483647"), 2147483647u);
+    EXPECT_FALSE(ParseByteCount("2147483648"));
+    EXPECT_FALSE(ParseByteCount("1e3"));
+    const auto spec = ParseDataSpec("dir@x/file.bin@10000");
+    ASSERT_TRUE(spec);
+    EXPECT_EQ(spec->path, "dir@x/file.bin");
+    EXPECT_EQ(spec->start, 0x10000u);
+    EXPECT_FALSE(ParseDataSpec("@100"));
+    EXPECT_EQ(ParseFaultSpec("leave:12")->kind, FaultSpec::Kind::Leave);
+    EXPECT_EQ(ParseFaultSpec("busy:7")->value, 7u);
+    EXPECT_EQ(ParseFaultSpec("status:0")->value, 0u);
+    EXPECT_FALSE(ParseFaultSpec("flip"));
+    EXPECT_FALSE(ParseFaultSpec("flip:"));
+    EXPECT_TRUE(DataOverlapsCode(0xFF00, 0x10000));
+    EXPECT_FALSE(DataOverlapsCode(0x10000, 0x10000));
+    EXPECT_FALSE(DataOverlapsCode(0, 0));
+}
+
+} // namespace

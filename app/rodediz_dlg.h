@@ -234,7 +234,7 @@ private:
     mutable std::mutex m_failureMutex;
     std::string m_strJobFailure;
     bool m_bPathTipsAdded = false;        // the path tooltips exist
-    bool m_bDumpPathChosen = false;       // Dump mode: an output path was chosen after the mode change
+    std::atomic<bool> m_bDumpPathChosen{false}; // Dump mode: an output path was chosen after the mode change
     // True until the end of the first monitor run: the attempt counter is not shown then.
     std::atomic<bool> s_bFirstConnect{true};
     std::mutex m_jobMutex;                // one job's buffers at a time

@@ -27,7 +27,12 @@ char LetterOfVolumePath(const std::string& path)
     return static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
 }
 
-std::string LunSuffix(const TargetLocation& target) { return "&" + std::to_string(target.lun); }
+std::string LunSuffix(const TargetLocation& target)
+{
+    std::string suffix = "&";
+    suffix += std::to_string(target.lun);
+    return suffix;
+}
 
 } // namespace
 

@@ -45,8 +45,10 @@ std::string FormatProgressBar(int percent, std::optional<double> bytesPerSecond,
 {
     percent = std::clamp(percent, 0, 100);
     const int filled = barWidth * percent / 100;
-    std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
-                      std::string(static_cast<size_t>(barWidth - filled), '-') + "]";
+    std::string bar = "[";
+    bar.append(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(barWidth - filled), '-');
+    bar += ']';
     char figure[8];
     std::snprintf(figure, sizeof figure, " %3d%%", percent);
     bar += figure;
@@ -209,8 +211,9 @@ void TerminalDisplay::ClearBar()
 void TerminalDisplay::Finish()
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    // The step lines tell how the job ended; a bar left standing would be stale.
     if (terminal_ && barShown_) {
-        std::fputs("\n", out_);
+        std::fputs("\r\033[K", out_);
         barShown_ = false;
     }
     std::fflush(out_);

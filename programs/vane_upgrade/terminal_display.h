@@ -57,7 +57,7 @@ public:
     // Takes the live bar off the screen before something else writes to the
     // terminal; it comes back with the next change.
     void ClearBar();
-    // The run is over: the bar's last state stays on the screen as a line.
+    // The run is over: the bar goes from the screen.
     void Finish();
 
 private:

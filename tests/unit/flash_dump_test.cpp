@@ -162,18 +162,6 @@ TEST(FlashDump, WritesOnlyToAPathChosenInDumpMode)
 TEST(FlashDump, FailedReadsAndWritesAreFailures)
 {
     {
-        SCOPED_TRACE("set-address refused");
-        DumpRig rig;
-        const std::string out = rig.OutputPath("dump.bin");
-        rig.ChoosePath(out);
-        rig.target.Faults().failCommand = rig.target.CommandCount() + 1;
-        rig.Dump("10000");
-        EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{"Set Address FAILED"});
-        EXPECT_EQ(fs::file_size(out), 0u);
-        EXPECT_EQ(rig.dlg->LastJobOutcome(), JobOutcome::Failed);
-        EXPECT_FALSE(rig.dlg->m_bBusy);
-    }
-    {
         SCOPED_TRACE("second read refused");
         DumpRig rig;
         const std::string out = rig.OutputPath("dump.bin");

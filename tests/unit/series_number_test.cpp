@@ -1,6 +1,9 @@
 // The series number: burned into its flash block as the last step of a
 // download, advanced after each device, kept when the burn fails.
 #include "dialog_fixture.h"
+
+#include <algorithm>
+
 #include "operations/hex_text.h"
 
 namespace {

@@ -12,6 +12,7 @@
 //   wait ID TEXT SECONDS        the text becomes TEXT within SECONDS
 //   wait-contains ID TEXT SECONDS
 //   expect-enabled ID 0|1       the control is disabled / enabled
+//   expect-visible ID 0|1       the control is hidden / visible
 //   click ID                    a button click (BN_CLICKED to the dialog)
 //   select ID ROW               a combo row chosen (CB_SETCURSEL, CBN_SELCHANGE)
 //   key return|escape           the key, to the control that has the focus
@@ -206,14 +207,17 @@ private:
         if (name == "expect-contains") return TextStep(name, false, true);
         if (name == "wait") return TextStep(name, true, false);
         if (name == "wait-contains") return TextStep(name, true, true);
-        if (name == "expect-enabled") {
-            int id = 0, enabled = 0;
+        if (name == "expect-enabled" || name == "expect-visible") {
+            const bool enabledStep = name == "expect-enabled";
+            int id = 0, wanted = 0;
             std::string w;
-            if (!TakeId(id) || !Take(w) || !ParseInt(w, enabled)) return Usage(name);
+            if (!TakeId(id) || !Take(w) || !ParseInt(w, wanted)) return Usage(name);
             HWND control = GetDlgItem(t_.dialog, id);
             if (control == nullptr) return Fail(step_, "no control " + std::to_string(id));
-            if ((IsWindowEnabled(control) != FALSE) != (enabled != 0))
-                return Fail(step_, "control " + std::to_string(id) + (enabled ? " is disabled" : " is enabled"));
+            const bool is = enabledStep ? IsWindowEnabled(control) != FALSE : IsWindowVisible(control) != FALSE;
+            if (is != (wanted != 0))
+                return Fail(step_, "control " + std::to_string(id) + " is " + (is ? "" : "not ") +
+                                       (enabledStep ? "enabled" : "visible"));
             return true;
         }
         if (name == "click") {

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# End-to-end cases of the vane-upgrade command on the emulated target (and on
+# an empty umockdev machine). Usage: vane_upgrade_cli_test.sh CASE
+# with VANE_UPGRADE and MAKE_DEMO_IMAGES naming the programs.
+set -uo pipefail
+case_name=$1
+work=$(mktemp -d /tmp/vane-cli-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-}${ASAN_OPTIONS:+:}verify_asan_link_order=0
+
+fail() { echo "FAIL ($case_name): $*"; echo "--- stdout"; cat out.txt 2>/dev/null; echo "--- stderr"; cat err.txt 2>/dev/null; exit 1; }
+
+# Runs vane-upgrade with a time limit; sets $code.
+run() {
+  timeout 60 "$VANE_UPGRADE" "$@" >out.txt 2>err.txt </dev/null
+  code=$?
+  [ $code -ne 124 ] || fail "vane-upgrade $* did not end within 60 s"
+}
+expect_code() { [ "$code" -eq "$1" ] || fail "exit code $code, expected $1"; }
+expect_out() { grep -qF -- "$1" out.txt || fail "standard output lacks: $1"; }
+expect_err() { grep -qF -- "$1" err.txt || fail "standard error lacks: $1"; }
+image_size() { stat -c %s Data/Vane_TX_V1030.fir; }
+
+"$MAKE_DEMO_IMAGES" Data || fail "make_demo_images failed"
+
+case "$case_name" in
+upgrade_version_dump)
+  run --emulate --emulate-flash flash.bin --trace trace.txt --log log.txt upgrade
+  expect_code 0
+  expect_out "Complete!"
+  [ "$(wc -l <err.txt)" -eq 0 ] || fail "no message box expected"
+  cmp -n "$(image_size)" flash.bin Data/Vane_TX_V1030.fir || fail "the flash does not hold the image"
+  grep -q '^06 60 00 00 00 00 00 00 00 00 in 3583 5 ok$' trace.txt || fail "the trace lacks the loader's Execute"
+  grep -q "Registry values are not kept on Linux" log.txt || fail "the log lacks the registry note"
+  grep -q "Mass Storage Connected !" log.txt || fail "the log lacks the discovery lines"
+  ! grep -q "Mass Storage Connected" out.txt || fail "diagnostic lines reached the display"
+  run --emulate --emulate-flash flash.bin version
+  expect_code 0
+  expect_out "Current version:Vane_TX_V1030"
+  run --emulate --emulate-flash flash.bin dump 10000 dump.bin
+  expect_code 0
+  [ "$(stat -c %s dump.bin)" -eq 10000 ] || fail "the dump is not 10000 bytes"
+  cmp -n 10000 dump.bin flash.bin || fail "the dump differs from the flash"
+  ;;
+declined_old_version)
+  run --emulate --emulate-flash flash.bin upgrade
+  expect_code 0
+  mkdir old
+  # An older version with other bytes: were it written, the flash would change.
+  tr '\000-\377' '\377\000-\376' <Data/Vane_TX_V1030.fir >old/Vane_TX_V1020.fir
+  cp flash.bin before.bin
+  run --emulate --emulate-flash flash.bin --no upgrade old/Vane_TX_V1020.fir
+  expect_code 1
+  expect_err "Update File Version is old!"
+  expect_err "Cancel (--no)"
+  cmp flash.bin before.bin || fail "the declined upgrade changed the flash"
+  # Without --no and without a terminal the question is answered Cancel as well.
+  run --emulate --emulate-flash flash.bin upgrade old/Vane_TX_V1020.fir
+  expect_code 1
+  expect_err "no terminal to ask"
+  cmp flash.bin before.bin || fail "the unanswered question changed the flash"
+  ;;
+wrong_usage)
+  run --emulate --trace trace.txt upgrade --frobnicate
+  expect_code 2
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected"
+  [ ! -e trace.txt ] || fail "a usage error must send nothing"
+  run --emulate dump 12ab out.bin
+  expect_code 2
+  run --emulate upgrade --serial-offset 0x100 --serial-number 1
+  expect_code 2
+  run --emulate upgrade --data Data/wtf.fir@10080
+  expect_code 2
+  head -c 1000 /dev/zero >small.bin
+  cp small.bin small.orig
+  run --emulate --emulate-flash small.bin version
+  expect_code 2
+  expect_err "1000 bytes"
+  cmp small.bin small.orig || fail "a flash file of the wrong size was touched"
+  rm -rf Data
+  run --emulate upgrade
+  expect_code 2
+  expect_err "make_demo_images Data"
+  ;;
+sram_in_flash_mode)
+  run --emulate --emulate-state flash sram Data/wtf.fir
+  expect_code 1
+  expect_err "Please reboot the target for SDRAM download!"
+  ! grep -q "Complete" out.txt || fail "another mode ran"
+  ;;
+unplugged_during_job)
+  run --emulate --emulate-state flash --emulate-fault leave:30 upgrade
+  expect_code 1
+  expect_err "the job failed"
+  ;;
+serial_file)
+  echo 1A2B >serial.txt
+  run --emulate --emulate-state flash --emulate-flash flash.bin upgrade --serial-offset 3F000 --serial-file serial.txt
+  expect_code 0
+  expect_out "Next series number: 1A2C"
+  [ "$(cat serial.txt)" = 1A2C ] || fail "the serial file holds $(cat serial.txt)"
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 2b1a0000 ] || fail "the number is not in the flash"
+  # A job that fails before the number is burned: the reserved number stays unused.
+  run --emulate --emulate-state flash --emulate-flash flash.bin --emulate-fault status:2 upgrade --serial-offset 3F000 --serial-file serial.txt
+  expect_code 1
+  expect_err "series number 1A2C was not burned and stays unused"
+  [ "$(cat serial.txt)" = 1A2D ] || fail "the serial file holds $(cat serial.txt)"
+  ;;
+list_emulated)
+  run --emulate list
+  expect_code 0
+  expect_out "Vane_TX_V1020"
+  ;;
+no_target)
+  command -v umockdev-run >/dev/null || fail "umockdev-run is missing"
+  timeout 60 umockdev-run -- "$VANE_UPGRADE" version >out.txt 2>err.txt </dev/null
+  code=$?
+  expect_code 3
+  expect_err "no transmitter found"
+  expect_out "Status: Disconnected"
+  timeout 60 umockdev-run -- "$VANE_UPGRADE" list >out.txt 2>err.txt </dev/null
+  code=$?
+  expect_code 3
+  ;;
+*)
+  fail "unknown case"
+  ;;
+esac
+echo "PASS ($case_name)"

@@ -1,11 +1,13 @@
 // vane-upgrade: the console front end of the upgrade dialog on Linux.
 #include <cstdio>
 
+#include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/options.h"
 #include "programs/vane_upgrade/run.h"
 
 int main(int argc, char** argv)
 {
+    interrupts::Install();
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     if (!parsed.run) {
         if (parsed.exitCode == kExitSuccess) std::fputs(parsed.message.c_str(), stdout);

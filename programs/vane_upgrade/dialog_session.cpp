@@ -10,6 +10,7 @@
 #include "operations/hex_text.h"
 #include "platform/headless/headless_window.h"
 #include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/serial_file.h"
 
 namespace {
@@ -173,12 +174,13 @@ private:
         return window_->ComboSel(IDC_MODE) == row;
     }
 
-    // Chooses a file through the button's file dialog, as the user does.
-    bool ChooseWith(int button, const std::string& path, const std::function<void()>& handler)
+    // Chooses a file through the button's file dialog, as the user does. A
+    // button that its option's check box does not enable until the next
+    // monitor run (the data button) gets its handler called directly.
+    void ChooseWith(int button, const std::string& path, const std::function<void()>& handler)
     {
         window_->QueueFilePath(path);
-        if (!window_->Click(button)) handler(); // the button is still disabled: its handler directly
-        return true;
+        if (!window_->Click(button)) handler();
     }
 
     bool ChooseUpgrade()
@@ -262,23 +264,31 @@ private:
         }
 
         const int before = dlg_->JobsFinished();
+        interrupts::SetJobRunning(true);
         window_->Click(IDC_EXECUTE);
         if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
+            interrupts::SetJobRunning(false);
             p_.complain(p_.boxes.ErrorBoxes() > 0 ? "the job was refused" : "the job did not start (the transmitter does not answer)");
             SeriesNotBurned();
             return kExitFailure;
         }
-        if (!Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs)) return Stuck("the job");
+        const bool ended = Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs);
+        interrupts::SetJobRunning(false);
+        if (!ended) return Stuck("the job");
+        // Taken before the version read that follows: its messages are not the job's.
+        const bool quietJob = p_.boxes.ErrorBoxes() == 0 && p_.boxes.Declined() == 0;
+        const bool declined = p_.boxes.Declined() > 0;
+        const std::string lastBox = p_.boxes.LastText();
         if (!WaitQuiet()) return Stuck("the version read after the job");
         p_.display.Finish();
 
         const JobOutcome outcome = dlg_->LastJobOutcome();
-        const bool succeeded = outcome == JobOutcome::Succeeded && p_.boxes.ErrorBoxes() == 0 && p_.boxes.Declined() == 0;
+        const bool succeeded = outcome == JobOutcome::Succeeded && quietJob;
         if (outcome == JobOutcome::Succeeded && !succeeded)
             DiagPrintf("The job ended as succeeded, but a message was shown or a question declined: failed\n");
         if (!succeeded) {
             std::string why = dlg_->LastJobFailure();
-            if (why.empty()) why = p_.boxes.Declined() > 0 ? "a question was declined" : p_.boxes.LastText();
+            if (why.empty()) why = declined ? "a question was declined" : lastBox;
             for (char& c : why)
                 if (c == '\n') c = ' ';
             p_.complain("the job failed" + (why.empty() ? std::string() : ": " + why));

@@ -8,16 +8,16 @@
 
 #include "programs/vane_upgrade/serial_file.h"
 
-FaultPlan MakeFaultPlan(const std::vector<FaultSpec>& faults)
+FaultPlan MakeFaultPlan(const std::vector<FaultOption>& faults)
 {
     FaultPlan plan;
-    for (const FaultSpec& fault : faults) {
+    for (const FaultOption& fault : faults) {
         switch (fault.kind) {
-        case FaultSpec::Kind::Fail: plan.failCommand = fault.value; break;
-        case FaultSpec::Kind::Leave: plan.leaveBeforeCommand = fault.value; break;
-        case FaultSpec::Kind::Flip: plan.flipReadAt = fault.value; break;
-        case FaultSpec::Kind::Busy: plan.eraseNeverFinishesAt = fault.value; break;
-        case FaultSpec::Kind::Status: plan.finalStatus = static_cast<int>(fault.value); break;
+        case FaultOption::Kind::Fail: plan.failCommand = fault.value; break;
+        case FaultOption::Kind::Leave: plan.leaveBeforeCommand = fault.value; break;
+        case FaultOption::Kind::Flip: plan.flipReadAt = fault.value; break;
+        case FaultOption::Kind::Busy: plan.eraseNeverFinishesAt = fault.value; break;
+        case FaultOption::Kind::Status: plan.finalStatus = static_cast<int>(fault.value); break;
         }
     }
     return plan;

@@ -8,7 +8,7 @@
 #include "programs/vane_upgrade/options.h"
 
 // The fault plan of the --emulate-fault options.
-FaultPlan MakeFaultPlan(const std::vector<FaultSpec>& faults);
+FaultPlan MakeFaultPlan(const std::vector<FaultOption>& faults);
 
 // Loads the flash file into the target; a missing file is created first,
 // holding the flash of a fresh target (erased, with the demo identity). A

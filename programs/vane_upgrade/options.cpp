@@ -69,9 +69,9 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
     if (!o.device.empty() && !DeviceSelector::Parse(o.device))
         return "--device " + o.device + ": expected a USB port path (1-1.4) or an sg node (/dev/sg2)";
     for (const std::string& text : faultTexts) {
-        const std::optional<FaultSpec> fault = ParseFaultSpec(text);
+        const std::optional<FaultOption> fault = ParseFaultOption(text);
         if (!fault) return "--emulate-fault " + text + ": expected fail:K, leave:K, flip:K, busy:K (K from 1) or status:V (0-255)";
-        for (const FaultSpec& earlier : o.faults)
+        for (const FaultOption& earlier : o.faults)
             if (earlier.kind == fault->kind) return "--emulate-fault " + text + ": a fault of this kind was already given";
         o.faults.push_back(*fault);
     }
@@ -105,7 +105,7 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
             return error;
         }
         if (!dataText.empty()) {
-            o.data = ParseDataSpec(dataText);
+            o.data = ParseDataOption(dataText);
             if (!o.data) return "--data " + dataText + ": expected FILE@HEX (1 to 8 hexadecimal digits)";
             if (o.data->start % kPageSize != 0) return "--data " + dataText + ": the start must be a multiple of 256 (0x100)";
             if (DataOverlapsCode(o.data->start, length)) return "--data " + dataText + ": the start lies inside the code image";
@@ -155,7 +155,7 @@ std::optional<uint64_t> ParseByteCount(const std::string& text)
     return value;
 }
 
-std::optional<DataImage> ParseDataSpec(const std::string& text)
+std::optional<DataImage> ParseDataOption(const std::string& text)
 {
     const size_t at = text.rfind('@');
     if (at == std::string::npos || at == 0) return std::nullopt;
@@ -164,27 +164,27 @@ std::optional<DataImage> ParseDataSpec(const std::string& text)
     return DataImage{text.substr(0, at), *start};
 }
 
-std::optional<FaultSpec> ParseFaultSpec(const std::string& text)
+std::optional<FaultOption> ParseFaultOption(const std::string& text)
 {
     const size_t colon = text.find(':');
     if (colon == std::string::npos) return std::nullopt;
     const std::string kind = text.substr(0, colon);
     const std::string value = text.substr(colon + 1);
-    FaultSpec fault;
-    if (kind == "fail") fault.kind = FaultSpec::Kind::Fail;
-    else if (kind == "leave") fault.kind = FaultSpec::Kind::Leave;
-    else if (kind == "flip") fault.kind = FaultSpec::Kind::Flip;
-    else if (kind == "busy") fault.kind = FaultSpec::Kind::Busy;
-    else if (kind == "status") fault.kind = FaultSpec::Kind::Status;
+    FaultOption fault;
+    if (kind == "fail") fault.kind = FaultOption::Kind::Fail;
+    else if (kind == "leave") fault.kind = FaultOption::Kind::Leave;
+    else if (kind == "flip") fault.kind = FaultOption::Kind::Flip;
+    else if (kind == "busy") fault.kind = FaultOption::Kind::Busy;
+    else if (kind == "status") fault.kind = FaultOption::Kind::Status;
     else return std::nullopt;
     std::optional<uint64_t> number;
-    if (fault.kind == FaultSpec::Kind::Status && (value.starts_with("0x") || value.starts_with("0X"))) {
+    if (fault.kind == FaultOption::Kind::Status && (value.starts_with("0x") || value.starts_with("0X"))) {
         if (const auto hex = ParseHexField(value.substr(2))) number = *hex;
     } else {
         number = ParseByteCount(value);
     }
     if (!number) return std::nullopt;
-    if (fault.kind == FaultSpec::Kind::Status ? *number > kMaxStatus : *number == 0) return std::nullopt;
+    if (fault.kind == FaultOption::Kind::Status ? *number > kMaxStatus : *number == 0) return std::nullopt;
     fault.value = *number;
     return fault;
 }

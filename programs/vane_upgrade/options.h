@@ -17,7 +17,7 @@ struct DataImage {
     uint32_t start = 0;
 };
 
-struct FaultSpec {
+struct FaultOption {
     enum class Kind { Fail, Leave, Flip, Busy, Status } kind = Kind::Fail;
     uint64_t value = 0; // the command number K, or the status V
 };
@@ -39,7 +39,7 @@ struct Options {
     bool emulate = false;
     std::string emulateFlash;
     bool emulateFlashState = false;  // --emulate-state flash (else the boot ROM)
-    std::vector<FaultSpec> faults;
+    std::vector<FaultOption> faults;
 };
 
 struct ParsedCommandLine {
@@ -58,10 +58,10 @@ std::optional<uint32_t> ParseHexField(const std::string& text);
 // Decimal digits only, at most 2^31 - 1 (the dialog reads the size as an int).
 std::optional<uint64_t> ParseByteCount(const std::string& text);
 // "FILE@HEX", split at the last '@'.
-std::optional<DataImage> ParseDataSpec(const std::string& text);
+std::optional<DataImage> ParseDataOption(const std::string& text);
 // "fail:K", "leave:K", "flip:K", "busy:K" (K from 1), "status:V" (0-255,
 // decimal or 0x hexadecimal).
-std::optional<FaultSpec> ParseFaultSpec(const std::string& text);
+std::optional<FaultOption> ParseFaultOption(const std::string& text);
 
 // Whether a data image at start would overlap a code image of codeLength
 // bytes (written from flash offset 0, padded to whole 256-byte pages).

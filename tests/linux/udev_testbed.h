@@ -6,6 +6,7 @@
 #include <umockdev.h>
 
 #include <string>
+#include <vector>
 
 class UdevTestbed {
 public:
@@ -15,8 +16,9 @@ public:
     UdevTestbed& operator=(const UdevTestbed&) = delete;
 
     struct Added {
-        std::string usb; // sysfs path of the USB device
-        std::string sg;  // sysfs path of the sg device
+        std::string usb;                // sysfs path of the USB device
+        std::string sg;                 // sysfs path of the sg device
+        std::vector<std::string> paths; // every device added, parents first
     };
 
     // A USB storage device at port (e.g. "1-1.4") with the given identifiers
@@ -35,6 +37,8 @@ public:
                                                                       nullptr, "DEVTYPE", "scsi_host", nullptr));
         hosts_[host] = hostPath;
         added.sg = AddLun(host, 0, sgNumber);
+        added.paths = {added.usb, interface, hostPath, hostPath + "/target" + std::to_string(host) + ":0:0",
+                       hostPath + "/target" + std::to_string(host) + ":0:0/" + std::to_string(host) + ":0:0:0", added.sg};
         return added;
     }
 
@@ -51,15 +55,27 @@ public:
         const std::string devicePath = Take(umockdev_testbed_add_device(bed_, "scsi", deviceName.c_str(), targetPath.c_str(),
                                                                         "vendor", "Vane    ", nullptr, "DEVTYPE",
                                                                         "scsi_device", nullptr));
+        // The sg device is described with its node ("N:"), so that the testbed
+        // has a /dev/sgN that opens (and can answer ioctls).
         const std::string sgName = "sg" + std::to_string(sgNumber);
-        const std::string node = "/dev/" + sgName;
-        return Take(umockdev_testbed_add_device(bed_, "scsi_generic", sgName.c_str(), devicePath.c_str(), nullptr, "DEVNAME",
-                                                node.c_str(), "MAJOR", "21", "MINOR", std::to_string(sgNumber).c_str(),
-                                                nullptr));
+        const std::string sgPath = devicePath + "/scsi_generic/" + sgName;
+        const std::string description = "P: " + sgPath.substr(4) + "\nN: " + sgName +
+                                        "\nE: SUBSYSTEM=scsi_generic\nE: DEVNAME=/dev/" + sgName +
+                                        "\nE: MAJOR=21\nE: MINOR=" + std::to_string(sgNumber) + "\n";
+        GError* error = nullptr;
+        umockdev_testbed_add_from_string(bed_, description.c_str(), &error);
+        if (error != nullptr) g_error_free(error);
+        return sgPath;
     }
 
+    UMockdevTestbed* Raw() { return bed_; }
     void Uevent(const std::string& sysPath, const char* action) { umockdev_testbed_uevent(bed_, sysPath.c_str(), action); }
-    void Remove(const std::string& sysPath) { umockdev_testbed_remove_device(bed_, sysPath.c_str()); }
+    // Unplugged: the sg device's removal event, then every device, children first.
+    void RemoveStorage(const Added& added)
+    {
+        Uevent(added.sg, "remove");
+        for (auto it = added.paths.rbegin(); it != added.paths.rend(); ++it) umockdev_testbed_remove_device(bed_, it->c_str());
+    }
 
 private:
     static std::string Take(gchar* text)

@@ -84,7 +84,11 @@ wrong_usage)
   expect_err "make_demo_images Data"
   ;;
 sram_in_flash_mode)
-  run --emulate --emulate-state flash sram Data/wtf.fir
+  head -c 5000 Data/Vane_TX_V1030.fir >sram.bin
+  run --emulate sram sram.bin
+  expect_code 0
+  expect_out "Complete! Executing ..."
+  run --emulate --emulate-state flash sram sram.bin
   expect_code 1
   expect_err "Please reboot the target for SDRAM download!"
   ! grep -q "Complete" out.txt || fail "another mode ran"
@@ -106,6 +110,14 @@ serial_file)
   expect_code 1
   expect_err "series number 1A2C was not burned and stays unused"
   [ "$(cat serial.txt)" = 1A2D ] || fail "the serial file holds $(cat serial.txt)"
+  ;;
+data_image)
+  head -c 5000 Data/wtf.fir >data.bin
+  run --emulate --emulate-state flash --emulate-flash flash.bin upgrade --data data.bin@80100
+  expect_code 0
+  cmp -n "$(image_size)" flash.bin Data/Vane_TX_V1030.fir || fail "the flash does not hold the code image"
+  cmp -i 0:$((0x80100)) -n 5000 data.bin flash.bin || fail "the flash does not hold the data image at 0x80100"
+  [ "$(od -An -tx1 -j $((0x80000)) -N256 flash.bin | tr -d ' \n' | tr -d f)" = "" ] || fail "the bytes before the data changed"
   ;;
 list_emulated)
   run --emulate list

@@ -80,8 +80,8 @@ TEST_F(FlashFile, WrongSizeIsRefusedAndTheFileLeftAlone)
 
 TEST(FaultOptions, EachKindFillsItsPartOfThePlan)
 {
-    const FaultPlan plan = MakeFaultPlan({{FaultSpec::Kind::Fail, 3}, {FaultSpec::Kind::Leave, 5}, {FaultSpec::Kind::Flip, 7},
-                                          {FaultSpec::Kind::Busy, 9}, {FaultSpec::Kind::Status, 2}});
+    const FaultPlan plan = MakeFaultPlan({{FaultOption::Kind::Fail, 3}, {FaultOption::Kind::Leave, 5}, {FaultOption::Kind::Flip, 7},
+                                          {FaultOption::Kind::Busy, 9}, {FaultOption::Kind::Status, 2}});
     EXPECT_EQ(plan.failCommand, 3u);
     EXPECT_EQ(plan.leaveBeforeCommand, 5u);
     EXPECT_TRUE(plan.leaveForever);

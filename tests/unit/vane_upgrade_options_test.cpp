@@ -88,7 +88,7 @@ TEST_F(CommandLine, CommandsAndTheirValues)
     ASSERT_TRUE(p.run) << p.message;
     EXPECT_TRUE(p.options.emulateFlashState);
     ASSERT_EQ(p.options.faults.size(), 2u);
-    EXPECT_EQ(p.options.faults[1].kind, FaultSpec::Kind::Status);
+    EXPECT_EQ(p.options.faults[1].kind, FaultOption::Kind::Status);
     EXPECT_EQ(p.options.faults[1].value, 2u);
 
     for (const char* command : {"version", "read-id", "list"}) EXPECT_TRUE(Parse({command}).run) << command;
@@ -154,16 +154,16 @@ TEST(CommandLinePieces, HexFieldsCountsAndFaults)
     EXPECT_EQ(ParseByteCount("2147483647"), 2147483647u);
     EXPECT_FALSE(ParseByteCount("2147483648"));
     EXPECT_FALSE(ParseByteCount("1e3"));
-    const auto spec = ParseDataSpec("dir@x/file.bin@10000");
+    const auto spec = ParseDataOption("dir@x/file.bin@10000");
     ASSERT_TRUE(spec);
     EXPECT_EQ(spec->path, "dir@x/file.bin");
     EXPECT_EQ(spec->start, 0x10000u);
-    EXPECT_FALSE(ParseDataSpec("@100"));
-    EXPECT_EQ(ParseFaultSpec("leave:12")->kind, FaultSpec::Kind::Leave);
-    EXPECT_EQ(ParseFaultSpec("busy:7")->value, 7u);
-    EXPECT_EQ(ParseFaultSpec("status:0")->value, 0u);
-    EXPECT_FALSE(ParseFaultSpec("flip"));
-    EXPECT_FALSE(ParseFaultSpec("flip:"));
+    EXPECT_FALSE(ParseDataOption("@100"));
+    EXPECT_EQ(ParseFaultOption("leave:12")->kind, FaultOption::Kind::Leave);
+    EXPECT_EQ(ParseFaultOption("busy:7")->value, 7u);
+    EXPECT_EQ(ParseFaultOption("status:0")->value, 0u);
+    EXPECT_FALSE(ParseFaultOption("flip"));
+    EXPECT_FALSE(ParseFaultOption("flip:"));
     EXPECT_TRUE(DataOverlapsCode(0xFF00, 0x10000));
     EXPECT_FALSE(DataOverlapsCode(0x10000, 0x10000));
     EXPECT_FALSE(DataOverlapsCode(0, 0));

@@ -15,9 +15,11 @@
 //   expect-visible ID 0|1       the control is hidden / visible
 //   click ID                    a button click (BN_CLICKED to the dialog)
 //   select ID ROW               a combo row chosen (CB_SETCURSEL, CBN_SELCHANGE)
+//   syscommand N                a system-menu command (WM_SYSCOMMAND)
 //   key return|escape           the key, to the control that has the focus
-//   box TEXT ok|cancel SECONDS  a message box of the program, whose text
-//                               contains TEXT, appears and is answered
+//   box TEXT ok|cancel SECONDS  a message box (or other dialog box) of the
+//                               program whose texts contain TEXT appears and
+//                               is answered
 //   no-box SECONDS              no message box appears for SECONDS
 //   still-open SECONDS          the window is still there after SECONDS
 //   expect-exit SECONDS         the program ends within SECONDS
@@ -226,6 +228,24 @@ private:
             HWND control = GetDlgItem(t_.dialog, id);
             if (control == nullptr) return Fail(step_, "no control " + std::to_string(id) + " to click");
             PostMessageA(t_.dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
+            return true;
+        }
+        if (name == "settext") {
+            // As if the user typed the text: the control raises its change notifications.
+            int id = 0;
+            std::string text;
+            if (!TakeId(id) || !Take(text)) return Usage(name);
+            HWND control = GetDlgItem(t_.dialog, id);
+            DWORD_PTR result = 0;
+            if (control == nullptr || !SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                                                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+                return Fail(step_, "cannot set the text of " + std::to_string(id));
+            return true;
+        }
+        if (name == "syscommand") {
+            int command = 0;
+            if (!TakeId(command)) return Usage(name);
+            PostMessageA(t_.dialog, WM_SYSCOMMAND, static_cast<WPARAM>(command), 0);
             return true;
         }
         if (name == "select") {

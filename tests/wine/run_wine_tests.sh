@@ -79,6 +79,11 @@ if [ ! -d "$WINEPREFIX" ]; then
     "$WINE64" wineboot -i >/dev/null 2>&1
 fi
 
+# Wine's comctl32 is always version 6 and themes its controls; Windows runs
+# this program (no manifest) with classic controls. Switch the theme off.
+"$WINE64" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /t REG_SZ /d 0 /f \
+    >/dev/null 2>&1
+
 # --- scenarios ---
 
 FAILURES=0
@@ -106,7 +111,7 @@ scenario() {
 screenshot() {
     local name=$1 preset=$2 program=$3
     shift 3
-    local ready="$SIGNALS/$preset-ready" taken="$SIGNALS/$preset-taken"
+    local ready="$SIGNALS/$preset-$name-ready" taken="$SIGNALS/$preset-$name-taken"
     local steps=()
     for word in "$@"; do
         if [ "$word" = SHOT ]; then
@@ -131,15 +136,68 @@ screenshot() {
     wait "$driver" || FAILURES=$((FAILURES + 1))
 }
 
+# The values the monitor writes are in the registry (the 32-bit program's under the 32-bit view).
+check_registry() {
+    local view=/reg:64
+    [ "$1" = win32 ] && view=/reg:32
+    local out
+    out=$("$WINE64" reg query 'HKLM\SOFTWARE\Ruzorez Auto-Copy' "$view" 2>/dev/null | tr -d '\r')
+    if echo "$out" | grep -q 'vid.*REG_SZ.*0416' && echo "$out" | grep -q 'pid.*REG_SZ.*B190'; then
+        echo "PASS: $1 registry values"
+    else
+        echo "FAIL: $1 registry values: $out"
+        FAILURES=$((FAILURES + 1))
+    fi
+}
+
+# A few pixels of the finished upgrade: the skin's header, blue value texts, the full bar in RGB(0,0,160).
+check_pixels() {
+    local shot=$1 colours
+    colours=$(convert "$shot" -depth 8 txt:- 2>/dev/null | awk '{print $3}' | sort | uniq -c)
+    local bar blue white
+    bar=$(echo "$colours" | awk '$2=="#0000A0"{print $1}')
+    blue=$(echo "$colours" | awk '$2=="#0000FF"{print $1}')
+    white=$(echo "$colours" | awk '$2=="#FFFFFF"{print $1}')
+    if [ "${bar:-0}" -gt 1000 ] && [ "${blue:-0}" -gt 50 ] && [ "${white:-0}" -gt 10000 ]; then
+        echo "PASS: pixels (bar $bar, blue text $blue, white panels $white)"
+    else
+        echo "FAIL: pixels (bar ${bar:-0}, blue text ${blue:-0}, white panels ${white:-0})"
+        FAILURES=$((FAILURES + 1))
+    fi
+}
+
+check_dump() {
+    local size
+    size=$(stat -c %s "$1" 2>/dev/null || echo missing)
+    if [ "$size" = 10000 ]; then echo "PASS: dump file of 10000 bytes"; else
+        echo "FAIL: dump file: $size"; FAILURES=$((FAILURES + 1)); fi
+}
+
 STARTUP=(expect 1019 "Mirra Vane Transmitter " expect 1029 Upgrade expect-visible 1030 0)
 
 for preset in $PRESETS; do
     # The real link finds no device here: start-up texts, Return keeps the dialog, Escape ends it.
     scenario startup-real "$preset" RODEdiz.exe "${STARTUP[@]}" expect 1078 "Current version: Unknown" \
-        key return still-open 2 no-box 1 key escape expect-exit 20
+        key return still-open 2 no-box 1 wait 1001 Disconnected 30 key escape expect-exit 20
+    # The system menu's about item opens the about box; OK closes it.
+    scenario about-box "$preset" RODEdiz.exe syscommand 16 box "Vane Upgrade" ok 10 still-open 1 \
+        key escape expect-exit 20
     # The emulated target connects and shows its version.
-    screenshot startup-emulated "$preset" RODEdiz-emulated.exe "${STARTUP[@]}" wait 1001 Connected 30 \
+    screenshot startup-emulated "$preset" RODEdiz-emulated.exe "${STARTUP[@]}" wait 1001 Connected 2 \
+        expect 1039 Vane_TX_V1030.fir expect 1052 "195.31 KBytes" expect-contains 1045 "-" \
         wait-contains 1078 "Current version:Vane_TX_V1020" 10 SHOT key escape expect-exit 20
+    check_registry "$preset"
+    # The main job: Upgrade runs the flash loader, the target comes back in flash mode, the download ends.
+    screenshot upgrade-emulated "$preset" RODEdiz-emulated.exe wait 1001 Connected 10 \
+        wait-contains 1078 "Current version:Vane_TX_V1020" 10 click 1029 wait 1002 "Complete!" 120 \
+        wait 1078 "Current version:Vane_TX_V1030" 10 no-box 1 SHOT key escape expect-exit 20
+    check_pixels "$ROOT/build/$preset/wine-screenshot.png"
+    # An engineering path through the hidden controls: the dump of mode row 2 into a typed path.
+    rm -f "$ROOT/build/$preset/dump.bin"
+    scenario dump-emulated "$preset" RODEdiz-emulated.exe wait 1001 Connected 10 select 1044 2 \
+        expect 1029 Dump settext 1005 dump.bin settext 1030 10000 click 1029 wait 1002 "Complete!" 60 \
+        no-box 1 key escape expect-exit 20
+    check_dump "$ROOT/build/$preset/dump.bin"
 done
 
 echo "== $FAILURES scenario(s) failed"

@@ -1,0 +1,16 @@
+#pragma once
+// Ctrl-C and the other ending signals. While a job writes the flash, the
+// first one does not stop it (the window, too, lets a running job finish
+// before it closes): it is noted, and a second one abandons the job. Outside
+// a job the program ends at once. The signals are taken by a thread of their
+// own, so that no thread is interrupted inside a device command (a restarted
+// SG_IO would send its command twice). A closed output pipe is no reason to
+// stop either: writes to it just fail.
+namespace interrupts {
+
+// Call first in main, before any other thread exists.
+void Install();
+// Whether a job holds the device now.
+void SetJobRunning(bool running);
+
+} // namespace interrupts

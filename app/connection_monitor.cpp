@@ -24,8 +24,9 @@ unsigned CRODEdizDlg::ConnectThreadProc(void* dialog)
 bool CRODEdizDlg::StartConnectThread()
 {
     // One run at a time: the flag is taken before the thread exists, so two
-    // arrivals in quick succession or Re-Connect during a run start nothing.
-    if (m_bBusy.exchange(true)) return false;
+    // arrivals in quick succession or Re-Connect during a run start nothing;
+    // nor does a job thread that has released the flag but not yet ended.
+    if (m_bInJob || m_bBusy.exchange(true)) return false;
     m_threads.Start([this] { ConnectThreadProc(this); });
     return true;
 }

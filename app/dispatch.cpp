@@ -19,9 +19,15 @@ bool ParseHex(const std::string& text, uint32_t& value)
 bool CRODEdizDlg::StartJob(void (CRODEdizDlg::*job)())
 {
     // The busy flag is taken here, before the thread starts, so that a second
-    // press (or Return) can never start a second job on the same handle.
-    if (m_bBusy.exchange(true)) return false;
+    // press (or Return) can never start a second job on the same handle. A job
+    // releases the flag at its own exits: until its thread has finished (the
+    // in-job flag clears) nothing new starts, or the end below would clear the
+    // flag of the newcomer.
+    if (m_bInJob || m_bBusy.exchange(true)) return false;
     m_bInJob = true;
+    // Before the thread runs: a mode change meanwhile would query the target
+    // in the middle of the job's commands (the jobs enable them at their ends).
+    EnableJobControls(false);
     m_bJobFailed = false;
     {
         std::lock_guard<std::mutex> lock(m_failureMutex);
@@ -33,8 +39,8 @@ bool CRODEdizDlg::StartJob(void (CRODEdizDlg::*job)())
         (this->*job)();
         // Whatever exit the job took, it releases the target.
         if (m_jobOutcome == JobOutcome::Running) m_jobOutcome = m_bJobFailed ? JobOutcome::Failed : JobOutcome::Succeeded;
-        m_bInJob = false;
         m_bBusy = false;
+        m_bInJob = false; // last: from here on a new job or monitor run may take the flag
         ++m_nJobsFinished;
         StartPendingVersionRead();
     });
@@ -55,7 +61,7 @@ std::string CRODEdizDlg::LastJobFailure() const
 
 void CRODEdizDlg::OnExecute()
 {
-    if (m_bBusy || !m_bConnected || m_bClosing) return;
+    if (m_bBusy || m_bInJob || !m_bConnected || m_bClosing) return;
     const int row = SelectedMode();
     if (row == kModeRowSram) {
         if (m_nCodeSize <= 0) {
@@ -97,7 +103,11 @@ void CRODEdizDlg::OnExecute()
             }
         }
         SetStatusLine("Download to SPI Falsh");
-        if (!m_link.CMD_IbrPing(m_hDevice, m_abyReply)) return;
+        if (!m_link.CMD_IbrPing(m_hDevice, m_abyReply)) {
+            // No job starts: say so instead of leaving the status line as if one ran.
+            AfxMessageBox("Ping FAILED");
+            return;
+        }
         for (int i = 0; i < 4; ++i)
             if (m_link.CMD_IbrGetState(m_hDevice, m_abyReply)) break;
         if (m_abyReply[0] == kIbrStateFlash) {

@@ -208,9 +208,10 @@ private:
     enum class StepEnd { Continue, Completion, Ended };
     StepEnd DownloadCodeImage();
     bool WaitForFlashMode();
-    // Erases blocks at the current address, polling the status after each.
+    // Erases blocks at the current address, polling the status after each;
+    // note is added to every failure message (the name of a kept copy).
     enum class EraseEnd { Done, EraseFailed, PollTimedOut };
-    EraseEnd EraseBlocks(uint32_t blocks);
+    EraseEnd EraseBlocks(uint32_t blocks, const std::string& note = "");
     bool SeriesOffsetInRange();
     // Copies of texts that the window thread may change while a job reads them.
     std::string CodePathSnapshot();

@@ -1,5 +1,6 @@
 #include "gadget/target_device.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {

@@ -94,9 +94,10 @@ bool CRODEdizDlg::ReadFlashToFile()
     // Only a path the user chose after selecting the dump mode is written:
     // the path may still name the firmware image of the download modes.
     std::unique_ptr<IFile> file;
+    const std::string path = CodePathSnapshot();
     if (m_bDumpPathChosen) {
         std::string error;
-        file = Services().files.Open(CodePathSnapshot(), FileOpenMode::CreateWrite, error);
+        file = Services().files.Open(path, FileOpenMode::CreateWrite, error);
     }
     if (!file) {
         m_ctlProgress.SetPos(0);
@@ -126,11 +127,32 @@ bool CRODEdizDlg::ReadFlashToFile()
         }
         m_ctlProgress.SetPos(Percent(done, total));
     } while (remaining > 0);
+    file->Close();
+
+    // A reply damaged on its way would be in the file unnoticed: the flash is
+    // read once more and compared with what the file holds.
+    SetStatusLine("Data Compare...");
+    std::string error;
+    auto written = Services().files.Open(path, FileOpenMode::Read, error);
+    if (!written || !m_link.CMD_IbrSetAddressFlashShort(m_hDevice, m_abyReply)) {
+        MarkJobFailed("Dump Compare Error !");
+        return false;
+    }
+    uint8_t* saved = m_compareBuffer.get();
+    for (uint32_t at = 0; at < total; at += kDumpPiece) {
+        const uint32_t n = total - at > kDumpPiece ? kDumpPiece : total - at;
+        if (!m_link.CMD_IbrRead(m_hDevice, buffer, n) || written->Read(saved, n) != n || !CompareBuffer(saved, buffer, n)) {
+            DiagPrintf("Dump Compare Error !\n");
+            written->Close();
+            MarkJobFailed("Dump Compare Error !");
+            return false;
+        }
+    }
+    written->Close();
 
     SetStatusLine("Downloading SPI Data...OK");
     m_ctlProgress.SetPos(100);
     Services().clock.Sleep(kDumpPauseMs);
     SetStatusLine("Complete!");
-    file->Close();
     return true;
 }

@@ -5,6 +5,7 @@
 #include "app/rodediz_dlg.h"
 #include "device/diagnostics.h"
 #include "firmware/image_name.h"
+#include "operations/kept_bytes.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ void CRODEdizDlg::OnWriteId()
 void CRODEdizDlg::WriteIdentity()
 {
     // A failure inside a download job makes the job fail, without ending it.
-    auto fail = [&](const char* message) {
+    auto fail = [&](const std::string& message) {
         AfxMessageBox(message);
         MarkJobFailed(message);
     };
@@ -93,13 +94,29 @@ void CRODEdizDlg::WriteIdentity()
         }
     }
 
+    // The block's other bytes are written back after the erase: a second read
+    // must agree with the first, and a copy is kept until the write-back is
+    // verified (a failure in between names it).
+    uint8_t check[kIdBlockSize] = {};
     if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) return fail("Set ID Address FAILED");
+    if (!m_link.CMD_IbrRead(device, check, kIdBlockSize)) return fail("Read ID FAILED");
+    if (!SameBytes(block, check, kIdBlockSize)) return fail("Read ID FAILED (two reads differ, nothing erased)");
+    KeptBytesCopy copy(Services().files);
+    std::string copyError;
+    if (!copy.Keep(kIdBlockAddress - kIbrFlashBase, block, kIdBlockSize, copyError))
+        return fail("Identity block not erased: " + copyError);
+    auto failKept = [&](const std::string& message) { fail(message + copy.Note()); };
+
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) {
+        copy.Discard(); // nothing erased yet
+        return fail("Set ID Address FAILED");
+    }
     uint8_t reply[kIbrShortReplyLength] = {};
-    if (!m_link.CMD_IbrBlockErase(device, reply)) return fail("Chip ID Erase FAILED");
+    if (!m_link.CMD_IbrBlockErase(device, reply)) return failKept("Chip ID Erase FAILED");
     // A program command sent while the erase still runs is ignored by the
     // flash chip: wait for the erase before writing the block back.
-    if (!WaitStatusIdle(kEraseTimeoutMs)) return fail("Chip ID Erase FAILED");
-    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) return fail("Set ID Address FAILED");
+    if (!WaitStatusIdle(kEraseTimeoutMs)) return failKept("Chip ID Erase FAILED");
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) return failKept("Set ID Address FAILED");
 
     std::string text = GetDlgItemText(IDC_ID_TEXT);
     if (text.size() > kIdTextRoom) {
@@ -107,7 +124,11 @@ void CRODEdizDlg::WriteIdentity()
         text.resize(kIdTextRoom);
     }
     std::memcpy(block + kIdTextOffset, text.data(), text.size());
-    if (!m_link.CMD_IbrWrite(device, block, kIdBlockSize)) return fail("Write fail");
+    if (!m_link.CMD_IbrWrite(device, block, kIdBlockSize)) return failKept("Write fail");
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) return failKept("Set ID Address FAILED");
+    if (!m_link.CMD_IbrRead(device, check, kIdBlockSize)) return failKept("Read ID FAILED");
+    if (!SameBytes(block, check, kIdBlockSize)) return failKept("Write ID FAILED (the block reads back different)");
+    copy.Discard();
 }
 
 void CRODEdizDlg::OnGetVer()

@@ -7,6 +7,7 @@
 #include "app/rodediz_dlg.h"
 #include "device/diagnostics.h"
 #include "operations/hex_text.h"
+#include "operations/kept_bytes.h"
 
 namespace {
 
@@ -96,16 +97,33 @@ bool CRODEdizDlg::BurnSeriesNumber()
 
     if (!setBlockAddress()) return fail("Set Address FAILED");
     if (!m_link.CMD_IbrRead(device, block, kSeriesBlockSize)) return fail("Read Series Block FAILED");
-    if (!setBlockAddress()) return fail("Set Address FAILED");
+    // The block is written back after the erase: a second read must agree with
+    // the first, and a copy is kept until the write-back is verified.
+    if (!setBlockAddress() || !m_link.CMD_IbrRead(device, readBack, kSeriesBlockSize)) return fail("Read Series Block FAILED");
+    if (!SameBytes(block, readBack, kSeriesBlockSize)) {
+        AfxMessageBox("Read Series Block FAILED (two reads differ, nothing erased)");
+        return fail("Read Series Block FAILED (two reads differ, nothing erased)");
+    }
+    KeptBytesCopy copy(Services().files);
+    std::string copyError;
+    if (!copy.Keep(blockAddress - kIbrFlashBase, block, kSeriesBlockSize, copyError)) {
+        AfxMessageBox("Series block not erased: " + copyError);
+        return fail("Series block not erased: " + copyError);
+    }
+    auto noted = [&](const std::string& text) { return text + copy.Note(); };
+    if (!setBlockAddress()) {
+        copy.Discard(); // nothing erased yet
+        return fail("Set Address FAILED");
+    }
 
     uint8_t reply[kIbrShortReplyLength] = {};
     // A write sent while the erase still runs is lost on real flash: wait for it.
     if (!m_link.CMD_IbrBlockErase(device, reply) || !WaitStatusIdle(kSeriesEraseTimeoutMs)) {
-        AfxMessageBox("Block Erase FAILED");
+        AfxMessageBox(noted("Block Erase FAILED"));
         m_ctlProgress.SetPos(0);
-        return fail("Block Erase FAILED");
+        return fail(noted("Block Erase FAILED"));
     }
-    if (!setBlockAddress()) return fail("Set Address FAILED");
+    if (!setBlockAddress()) return fail(noted("Set Address FAILED"));
 
     m_strSeriesNumber = numberText;
     m_nSeriesNumber = number;
@@ -113,20 +131,21 @@ bool CRODEdizDlg::BurnSeriesNumber()
 
     for (uint32_t piece = 0; piece < kSeriesBlockSize; piece += kSeriesWritePiece) {
         if (!m_link.CMD_IbrWrite(device, block + piece, kSeriesWritePiece)) {
-            AfxMessageBox("Write fail");
+            AfxMessageBox(noted("Write fail"));
             m_ctlProgress.SetPos(0);
-            fail("Write fail");
+            fail(noted("Write fail"));
             DiagPrintf("XXX...\n");
             return false;
         }
     }
 
-    if (!setBlockAddress()) return fail("Set Address FAILED");
-    if (!m_link.CMD_IbrRead(device, readBack, kSeriesBlockSize)) return fail("Read back FAILED");
+    if (!setBlockAddress()) return fail(noted("Set Address FAILED"));
+    if (!m_link.CMD_IbrRead(device, readBack, kSeriesBlockSize)) return fail(noted("Read back FAILED"));
     if (!CompareBuffer(block, readBack, kSeriesBlockSize)) {
-        AfxMessageBox("Compare Error!!");
-        return fail("Compare Error!!");
+        AfxMessageBox(noted("Compare Error!!"));
+        return fail(noted("Compare Error!!"));
     }
+    copy.Discard(); // written back and verified
     if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, 0)) return fail("Set Address FAILED");
     return true;
 }

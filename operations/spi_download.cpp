@@ -5,6 +5,7 @@
 
 #include "app/rodediz_dlg.h"
 #include "device/diagnostics.h"
+#include "operations/kept_bytes.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ bool CRODEdizDlg::WaitForFlashMode()
     return false;
 }
 
-CRODEdizDlg::EraseEnd CRODEdizDlg::EraseBlocks(uint32_t blocks)
+CRODEdizDlg::EraseEnd CRODEdizDlg::EraseBlocks(uint32_t blocks, const std::string& note)
 {
     IClock& clock = Services().clock;
     int progress = 0;
@@ -104,9 +105,9 @@ CRODEdizDlg::EraseEnd CRODEdizDlg::EraseBlocks(uint32_t blocks)
         DiagPrintf("Send CMD_Block EraseSetting ...\n");
         DiagPrintf("count =%d,pos=%d \n", static_cast<int>(blocks - k + 1), progress);
         if (!m_link.CMD_IbrBlockErase(m_hDevice, reply)) {
-            AfxMessageBox("Block Erase FAILED");
+            AfxMessageBox("Block Erase FAILED" + note);
             m_ctlProgress.SetPos(0);
-            MarkJobFailed("Block Erase FAILED");
+            MarkJobFailed("Block Erase FAILED" + note);
             return EraseEnd::EraseFailed;
         }
         progress = static_cast<int>(100 * k / blocks);
@@ -117,10 +118,10 @@ CRODEdizDlg::EraseEnd CRODEdizDlg::EraseBlocks(uint32_t blocks)
         for (;;) {
             std::memset(reply, 0, sizeof reply);
             if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) {
-                AfxMessageBox("Get Status FAILED");
+                AfxMessageBox("Get Status FAILED" + note);
                 SetStatusLine("");
                 m_ctlProgress.SetPos(0);
-                MarkJobFailed("Get Status FAILED");
+                MarkJobFailed("Get Status FAILED" + note);
                 break; // the block counts as done
             }
             char status[32];
@@ -131,10 +132,10 @@ CRODEdizDlg::EraseEnd CRODEdizDlg::EraseBlocks(uint32_t blocks)
                 break;
             }
             if (clock.NowMs() - started >= kEraseTimeoutMs) {
-                AfxMessageBox("Get Status FAILED");
+                AfxMessageBox("Get Status FAILED" + note);
                 m_ctlProgress.SetPos(0);
-                SetStatusLine("Get Status FAILED");
-                MarkJobFailed("Get Status FAILED");
+                SetStatusLine(OneLine("Get Status FAILED" + note));
+                MarkJobFailed("Get Status FAILED" + note);
                 return EraseEnd::PollTimedOut;
             }
             DiagPrintf("...");
@@ -269,7 +270,13 @@ CRODEdizDlg::StepEnd CRODEdizDlg::DownloadCodeImage()
     EraseEnd erased = EraseBlocks(blocks);
     if (erased != EraseEnd::Done) return failureExit("Block Erase FAILED");
 
-    if (!m_link.CMD_IbrSetAddressFlashLong(m_hDevice, m_abyLongReply)) return failureExit("Set Address FAILED");
+    auto setAddressFailed = [&] {
+        AfxMessageBox("Set Address FAILED");
+        SetStatusLine("Set Address FAILED");
+        m_ctlProgress.SetPos(0);
+        return failureExit("Set Address FAILED");
+    };
+    if (!m_link.CMD_IbrSetAddressFlashLong(m_hDevice, m_abyLongReply)) return setAddressFailed();
     Services().clock.Sleep(kSettleMs);
 
     // Write: pieces of 16 KiB, a short last piece zero-filled and rounded up to a page.
@@ -322,7 +329,7 @@ CRODEdizDlg::StepEnd CRODEdizDlg::DownloadCodeImage()
     // Verification: read back in 64 KiB pieces and compare with the image.
     std::memset(m_readBackBuffer.get(), 0, kReadBackPiece);
     m_ctlProgress.SetPos(0);
-    if (!m_link.CMD_IbrSetAddressFlashLong(m_hDevice, m_abyLongReply)) return failureExit("Set Address FAILED");
+    if (!m_link.CMD_IbrSetAddressFlashLong(m_hDevice, m_abyLongReply)) return setAddressFailed();
     file = Services().files.Open(path, FileOpenMode::Read, error);
     if (!file) {
         AfxMessageBox(error);
@@ -405,7 +412,26 @@ void CRODEdizDlg::DownloadSpiData()
         SetStatusLine("");
         return endStep("Read of the kept bytes FAILED");
     }
+    // The kept head is written back after the erase: a second read must agree,
+    // and a copy is kept until the write-back is verified.
+    KeptBytesCopy copy(Services().files);
+    if (head > 0) {
+        if (!setBase() || !m_link.CMD_IbrRead(m_hDevice, m_readBackBuffer.get(), kEraseBlockSize)) {
+            SetStatusLine("");
+            return endStep("Read of the kept bytes FAILED");
+        }
+        if (!SameBytes(m_keepBuffer.get(), m_readBackBuffer.get(), head)) {
+            AfxMessageBox("Read of the kept bytes FAILED (two reads differ, nothing erased)");
+            return endStep("Read of the kept bytes FAILED (two reads differ, nothing erased)");
+        }
+        std::string copyError;
+        if (!copy.Keep(base - kIbrFlashBase, m_keepBuffer.get(), head, copyError)) {
+            AfxMessageBox("Data block not erased: " + copyError);
+            return endStep("Data block not erased: " + copyError);
+        }
+    }
     if (!setBase()) {
+        copy.Discard(); // nothing erased yet
         AfxMessageBox("Set Data Address FAILED");
         SetStatusLine("");
         return endStep("Set Data Address FAILED");
@@ -416,10 +442,15 @@ void CRODEdizDlg::DownloadSpiData()
         SetStatusLine("");
         m_ctlProgress.SetPos(0);
     }
-    if (EraseBlocks(CeilDiv(total, kEraseBlockSize)) != EraseEnd::Done) return endStep("Block Erase FAILED");
+    // From the erase on, every failure names the kept copy (while there is one).
+    auto noted = [&](const std::string& text) { return text + copy.Note(); };
+    if (EraseBlocks(CeilDiv(total, kEraseBlockSize), copy.Note()) != EraseEnd::Done) return endStep(noted("Block Erase FAILED"));
 
     DiagPrintf("Set Start Address %x\n", base);
-    if (!setBase()) return endStep("Set Data Address FAILED");
+    if (!setBase()) {
+        AfxMessageBox(noted("Set Data Address FAILED"));
+        return endStep(noted("Set Data Address FAILED"));
+    }
     Services().clock.Sleep(kSettleMs);
     DiagPrintf("Total Length = %d , Block Size =%d ,Loop= %d\n", static_cast<int>(total), static_cast<int>(kWriteChunkSize),
                static_cast<int>(CeilDiv(total, kWriteChunkSize)));
@@ -440,10 +471,10 @@ void CRODEdizDlg::DownloadSpiData()
         written += n;
         DiagPrintf("Send CMD_IbrWrite...\n");
         if (!m_link.CMD_IbrWrite(m_hDevice, buffer, n)) {
-            AfxMessageBox("Write fail");
+            AfxMessageBox(noted("Write fail"));
             SetStatusLine("Write fail");
             m_ctlProgress.SetPos(0);
-            return endStep("Write fail");
+            return endStep(noted("Write fail"));
         }
         m_ctlProgress.SetPos(Percent(written, total));
     } while (remaining > 0);
@@ -452,30 +483,33 @@ void CRODEdizDlg::DownloadSpiData()
     DiagPrintf("CMD_IbrGetSTS\n");
     std::memset(reply, 0, sizeof reply);
     if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) {
-        AfxMessageBox("Get STS fail");
+        AfxMessageBox(noted("Get STS fail"));
         m_ctlProgress.SetPos(0);
-        return endStep("Get STS fail");
+        return endStep(noted("Get STS fail"));
     }
     if (reply[0] == 2) {
         m_ctlProgress.SetPos(0);
-        AfxMessageBox("Write data to SPI Flash failed!!!\nBecause signature is not match.");
+        AfxMessageBox(noted("Write data to SPI Flash failed!!!\nBecause signature is not match."));
         SetStatusLine("Write data to SPI Flash failed!!! Because signature is not match.");
-        return endStep("Write data to SPI Flash failed!!!\nBecause signature is not match.");
+        return endStep(noted("Write data to SPI Flash failed!!!\nBecause signature is not match."));
     }
     if (reply[0] != 0) {
         SetStatusLine("Get Unknown status");
-        AfxMessageBox("Write Data to SPI Flash Failed ");
-        return endStep("Get Unknown status");
+        AfxMessageBox(noted("Write Data to SPI Flash Failed "));
+        return endStep(noted("Get Unknown status"));
     }
     m_ctlProgress.SetPos(100);
 
     std::memset(m_readBackBuffer.get(), 0, kReadBackPiece);
     m_ctlProgress.SetPos(0);
-    if (!setBase()) return endStep("Set Data Address FAILED");
+    if (!setBase()) {
+        AfxMessageBox(noted("Set Data Address FAILED"));
+        return endStep(noted("Set Data Address FAILED"));
+    }
     file = Services().files.Open(path, FileOpenMode::Read, error);
     if (!file) {
-        AfxMessageBox(error);
-        return endStep(error);
+        AfxMessageBox(noted(error));
+        return endStep(noted(error));
     }
     SetStatusLine("Data Compare...");
     DiagPrintf("file.GetLength()=%d\n", static_cast<int>(file->Length()));
@@ -488,22 +522,23 @@ void CRODEdizDlg::DownloadSpiData()
         const uint32_t expected = keptPiece ? head : static_cast<uint32_t>(std::min<uint64_t>(left, kReadBackPiece));
         uint32_t n = verifySource.Next(m_compareBuffer.get(), keptPiece ? head : kReadBackPiece);
         if (n < expected) {
-            AfxMessageBox("Compare Error!!");
+            AfxMessageBox(noted("Compare Error!!"));
             SetStatusLine("Data Compare fail");
-            return endStep("Compare Error!!");
+            return endStep(noted("Compare Error!!"));
         }
         left -= n;
         DiagPrintf("rest_len=%d\n", static_cast<int>(left));
         DiagPrintf("Read=%d\n", static_cast<int>(n));
         if (!m_link.CMD_IbrRead(m_hDevice, m_readBackBuffer.get(), n)) {
-            SetStatusLine("Read back FAILED");
-            return endStep("Read back FAILED");
+            SetStatusLine(OneLine(noted("Read back FAILED")));
+            return endStep(noted("Read back FAILED"));
         }
         if (!CompareBuffer(m_compareBuffer.get(), m_readBackBuffer.get(), n)) {
-            AfxMessageBox("Compare Error!!");
+            AfxMessageBox(noted("Compare Error!!"));
             SetStatusLine("Data Compare fail");
-            return endStep("Compare Error!!");
+            return endStep(noted("Compare Error!!"));
         }
+        if (keptPiece) copy.Discard(); // the kept head is back and verified
         done += n;
         m_ctlProgress.SetPos(Percent(done, verifyTotal));
     } while (left > 0);

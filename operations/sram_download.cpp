@@ -149,12 +149,19 @@ void CRODEdizDlg::LoadFlashLoader()
             m_jobOutcome = JobOutcome::Failed;
         }
         m_bBusy = false;
+        EnableJobControls(true);
+    };
+    // The exits that would otherwise end without a word.
+    auto endShown = [&](const std::string& failure) {
+        if (!m_bClosing) AfxMessageBox(failure);
+        SetStatusLine(failure);
+        end(failure);
     };
     if (m_hDevice == nullptr) {
         AfxMessageBox("No Device Handle");
         return end("No Device Handle");
     }
-    if (!m_link.CMD_IbrSetAddressSram(m_hDevice, m_abyLongReply)) return end("Set Address FAILED");
+    if (!m_link.CMD_IbrSetAddressSram(m_hDevice, m_abyLongReply)) return endShown("Set Address FAILED");
     m_szExePath = Services().files.ProgramPath();
     std::string error;
     auto file = Services().files.Open(kFlashLoaderPath, FileOpenMode::Read, error);
@@ -171,7 +178,7 @@ void CRODEdizDlg::LoadFlashLoader()
         uint32_t n = ExtendPiece(static_cast<uint32_t>(file->Read(buffer, kSramPiece)));
         if (!m_link.CMD_IbrWrite(m_hDevice, buffer, n)) {
             file->Close();
-            return end("Write fail");
+            return endShown("Write fail");
         }
     }
     file->Close();
@@ -193,5 +200,5 @@ void CRODEdizDlg::LoadFlashLoader()
             return;
         }
     }
-    end("The target did not come back after the flash loader started");
+    endShown("The target did not come back after the flash loader started");
 }

@@ -45,6 +45,8 @@ public:
     virtual bool Remove(const std::string& path) = 0;
     virtual bool Rename(const std::string& from, const std::string& to) = 0;
     virtual bool Exists(const std::string& path) = 0;
+    // Creates one folder unless it exists; true when it exists afterwards.
+    virtual bool CreateFolder(const std::string& path) = 0;
 };
 
 // The standard file system of the platform the program was built for.

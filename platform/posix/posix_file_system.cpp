@@ -122,6 +122,13 @@ public:
         struct stat st {};
         return stat(NativePath(path).c_str(), &st) == 0;
     }
+    bool CreateFolder(const std::string& path) override
+    {
+        const std::string native = NativePath(path);
+        if (mkdir(native.c_str(), 0777) == 0) return true;
+        struct stat st {};
+        return errno == EEXIST && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
 };
 
 } // namespace

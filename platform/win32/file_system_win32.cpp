@@ -137,6 +137,12 @@ public:
         return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
     }
     bool Exists(const std::string& path) override { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    bool CreateFolder(const std::string& path) override
+    {
+        if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
 };
 
 } // namespace

@@ -84,7 +84,7 @@ std::vector<FaultCase> CasesOf(const std::vector<std::string>& trace)
 struct MatrixResult {
     size_t tried = 0, passed = 0;
     uint64_t longestRunMs = 0;
-    int reconnects = 0;
+    std::vector<std::string> reconnected; // cases after which the user had to press Re-Connect
     std::vector<std::string> failures;
 };
 
@@ -154,7 +154,7 @@ MatrixResult RunMatrix(const MatrixJob& job)
         std::vector<std::string> v = CheckRun(*rig, job, start, end, windowHit);
         result.longestRunMs = std::max(result.longestRunMs, end.virtualMs);
 
-        if (Recover(*rig, c.kind == "erase-busy")) ++result.reconnects;
+        if (Recover(*rig, c.kind == "erase-busy")) result.reconnected.push_back(c.kind + ":" + std::to_string(c.position));
         const RunStart again = BeginRun(*rig, job);
         const RunEnd againEnd = PressAndWait(*rig, again);
         for (const std::string& problem : CheckCleanRun(*rig, job, again, againEnd)) v.push_back("later clean run: " + problem);
@@ -175,7 +175,8 @@ void RunAndReport(const MatrixJob& job)
     const MatrixResult r = RunMatrix(job);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("[fault matrix] %s: %zu cases tried, %zu passed, %.1f s (longest run %.1f s virtual, %d Re-Connect)\n",
-                job.name.c_str(), r.tried, r.passed, seconds, static_cast<double>(r.longestRunMs) / 1000, r.reconnects);
+                job.name.c_str(), r.tried, r.passed, seconds, static_cast<double>(r.longestRunMs) / 1000, static_cast<int>(r.reconnected.size()));
+    for (const std::string& name : r.reconnected) std::printf("    Re-Connect needed after %s\n", name.c_str());
     std::fflush(stdout);
     for (size_t i = 0; i < r.failures.size() && i < 40; ++i) ADD_FAILURE() << r.failures[i];
     EXPECT_EQ(r.passed, r.tried);

@@ -93,6 +93,8 @@ std::vector<std::pair<size_t, size_t>> IdentityWindow(const std::vector<std::str
     return KeptWindow(trace, "06 55 00 00 04 40 ");
 }
 
+const int kJobControls[] = {IDC_MODE, IDC_CODE_BUTTON, IDC_DATA_BUTTON, IDC_EXECUTE};
+
 const KeptRange kIdentityKept{kIdBlock, 256, kIdText, kImageNameLength};
 
 void AllowVersionRead(DialogRig& rig) { rig.Advance(kGetVersionDelayMs); }
@@ -284,17 +286,16 @@ std::vector<MatrixJob> AllMatrixJobs()
 
 // --- runs ----------------------------------------------------------------------
 
-std::unique_ptr<DialogRig> MakeJobRig(const MatrixJob& job)
+namespace {
+
+// Bus notices reach the window as in the fixture, but a worker thread that
+// causes one waits until the window thread has handled it: the removal
+// handler's ping then always comes at the same place in the trace.
+void ListenToTheBus(DialogRig& rig)
 {
-    DialogRigOptions options = job.options;
-    options.open = false;
-    auto rig = std::make_unique<DialogRig>(options);
-    // Bus notices reach the window as in the fixture, but a worker thread that
-    // causes one waits until the window thread has handled it: the removal
-    // handler's ping then always comes at the same place in the trace.
-    DialogRig* r = rig.get();
+    DialogRig* r = &rig;
     const std::thread::id windowThread = std::this_thread::get_id();
-    rig->target.SetBusListener([r, windowThread](const BusEvent& e) {
+    rig.target.SetBusListener([r, windowThread](const BusEvent& e) {
         Message m;
         m.message = WM_DEVICECHANGE;
         m.wParam = e.kind == BusEvent::Arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
@@ -302,8 +303,18 @@ std::unique_ptr<DialogRig> MakeJobRig(const MatrixJob& job)
         if (std::this_thread::get_id() == windowThread) return;
         auto handled = std::make_shared<std::atomic<bool>>(false);
         r->window->PostTask([handled] { handled->store(true); });
-        while (!handled->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!handled->load() && !r->window->Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
+}
+
+} // namespace
+
+std::unique_ptr<DialogRig> MakeJobRig(const MatrixJob& job)
+{
+    DialogRigOptions options = job.options;
+    options.open = false;
+    auto rig = std::make_unique<DialogRig>(options);
+    ListenToTheBus(*rig);
     // Every byte of the flash known and none 0xFF throughout, so that a stray
     // erase or write anywhere shows.
     rig->target.LoadFlash(0, Pattern(rig->target.FlashSize(), 3));
@@ -312,6 +323,20 @@ std::unique_ptr<DialogRig> MakeJobRig(const MatrixJob& job)
     rig->WaitIdle();
     job.prepare(*rig);
     return rig;
+}
+
+void ReopenDialog(DialogRig& rig, const MatrixJob& job)
+{
+    rig.target.SetBusListener(nullptr);
+    rig.dlg->Threads().Reap();
+    rig.dlg.reset();
+    rig.window.reset();
+    rig.dlg = std::make_unique<CRODEdizDlg>(rig.services);
+    rig.window = std::make_unique<HeadlessWindow>(*rig.dlg, rig.clock, &rig.clock);
+    ListenToTheBus(rig);
+    rig.window->Open();
+    rig.WaitIdle();
+    job.prepare(rig);
 }
 
 RunStart BeginRun(DialogRig& rig, const MatrixJob& job)
@@ -325,6 +350,8 @@ RunStart BeginRun(DialogRig& rig, const MatrixJob& job)
     start.startMs = rig.clock.NowMs();
     start.seriesNumber = rig.window->Text(IDC_SERIES_EDIT);
     start.traceLength = rig.target.Trace().size();
+    for (int id : kJobControls) start.enabled[id] = rig.window->Enabled(id);
+    start.acceptsFiles = rig.window->AcceptsFiles();
     return start;
 }
 
@@ -358,14 +385,25 @@ std::vector<std::string> CheckRun(DialogRig& rig, const MatrixJob& job, const Ru
     if (end.pumpGaveUp) v.push_back("the dialog's threads did not end");
     if (end.virtualMs > kRunBoundMs) v.push_back("the run took " + std::to_string(end.virtualMs) + " ms of virtual time");
 
-    // Released: busy flag, job controls, Execute (the flash download's failure exits keep it disabled).
+    // Released: busy flag, job controls, Execute (the flash download's failure
+    // exits keep it disabled); a press that started no job changes none of them.
     if (rig.dlg->m_bBusy) v.push_back("m_bBusy is still set");
-    if (!rig.window->Enabled(IDC_MODE)) v.push_back("the mode list is disabled");
-    if (!rig.window->AcceptsFiles()) v.push_back("dropped files are refused");
-    if (rig.window->Checked(IDC_CODE_OPTION) && !rig.window->Enabled(IDC_CODE_BUTTON)) v.push_back("the code button is disabled");
-    if (rig.window->Checked(IDC_DATA_OPTION) && !rig.window->Enabled(IDC_DATA_BUTTON)) v.push_back("the data button is disabled");
-    const bool designedDisabled = job.flashDownload && end.outcome == JobOutcome::Failed;
-    if (!rig.window->Enabled(IDC_EXECUTE) && !designedDisabled) v.push_back("Execute is disabled");
+    if (!end.jobRan) {
+        for (int id : kJobControls)
+            if (rig.window->Enabled(id) != start.enabled.at(id)) v.push_back("control " + std::to_string(id) + " changed");
+        if (rig.window->AcceptsFiles() != start.acceptsFiles) v.push_back("accepting dropped files changed");
+    } else {
+        // What was enabled before the job is enabled again (a control the
+        // window never enabled, such as the data button before its first
+        // job, may stay as it was).
+        const bool designedDisabled = job.flashDownload && end.outcome == JobOutcome::Failed;
+        for (int id : kJobControls) {
+            if (!start.enabled.at(id) || rig.window->Enabled(id)) continue;
+            if (id == IDC_EXECUTE && designedDisabled) continue;
+            v.push_back(id == IDC_EXECUTE ? "Execute is disabled" : "control " + std::to_string(id) + " is disabled");
+        }
+        if (!rig.window->AcceptsFiles()) v.push_back("dropped files are refused");
+    }
 
     // Success is claimed only for what the target holds.
     const std::string asked = job.asked(rig, start);
@@ -436,7 +474,7 @@ bool Recover(DialogRig& rig, bool powerCycle)
         rig.WaitIdle();
         rig.Advance(kGetVersionDelayMs);
     }
-    if (rig.window->Text(IDC_STATUS) == "Connected") return false;
+    if (rig.dlg->m_bConnected) return false;
     rig.window->Click(IDC_RECONNECT);
     rig.WaitIdle();
     rig.Advance(kGetVersionDelayMs);

@@ -6,6 +6,7 @@
 // an erase are never lost without a named copy, and the dialog is released.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -31,6 +32,8 @@ struct RunStart {
     uint64_t startMs = 0;
     std::string seriesNumber;        // the series edit's text
     size_t traceLength = 0;
+    std::map<int, bool> enabled;     // the job controls and Execute
+    bool acceptsFiles = false;
 };
 
 // What a run left.
@@ -70,6 +73,10 @@ std::vector<MatrixJob> AllMatrixJobs();
 
 // A rig for one job: flash filled with a pattern, the job set up.
 std::unique_ptr<DialogRig> MakeJobRig(const MatrixJob& job);
+
+// A new dialog and window on the same target (the program started anew),
+// set up for the job.
+void ReopenDialog(DialogRig& rig, const MatrixJob& job);
 
 RunStart BeginRun(DialogRig& rig, const MatrixJob& job);
 // Presses Execute (Return when the button is disabled, as the user can) and

@@ -117,7 +117,7 @@ data_image)
   expect_code 0
   cmp -n "$(image_size)" flash.bin Data/Vane_TX_V1030.fir || fail "the flash does not hold the code image"
   cmp -i 0:$((0x80100)) -n 5000 data.bin flash.bin || fail "the flash does not hold the data image at 0x80100"
-  [ "$(od -An -tx1 -j $((0x80000)) -N256 flash.bin | tr -d ' \n' | tr -d f)" = "" ] || fail "the bytes before the data changed"
+  [ "$(od -v -An -tx1 -j $((0x80000)) -N256 flash.bin | tr -d ' \n' | tr -d f)" = "" ] || fail "the bytes before the data changed"
   ;;
 list_emulated)
   run --emulate list

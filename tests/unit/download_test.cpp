@@ -184,7 +184,9 @@ TEST(Download, EraseThatNeverFinishesIsBoundedAndFails)
     EXPECT_EQ(rig.dlg->LastJobOutcome(), JobOutcome::Failed);
     // The identity erase was the first to hang.
     ASSERT_FALSE(rig.MessageTexts().empty());
-    EXPECT_EQ(rig.MessageTexts().front(), "Chip ID Erase FAILED");
+    // ... and the message names the copy of the identity block's bytes.
+    EXPECT_EQ(rig.MessageTexts().front(), "Chip ID Erase FAILED\nThe earlier bytes at flash 0x00040000 are kept in "
+                                          ".\\Backup\\flash-0x00040000.bin.");
 }
 
 TEST(Download, BusyEraseIsPolledEveryFiftyMilliseconds)

@@ -80,7 +80,10 @@ TEST(FlashDump, CopiesTheFirstBytesInPiecesOf4096)
         std::vector<std::string> trace = rig.target.Trace();
         ASSERT_FALSE(trace.empty());
         EXPECT_EQ(trace[0], "06 55 00 00 00 40 00 00 00 00 in 8 2 ok"); // flash byte 0, once
-        EXPECT_EQ(rig.Reads(), c.reads);
+        // The pieces are read a second time to check what the file holds.
+        std::vector<uint32_t> reads = c.reads;
+        if (c.reads != std::vector<uint32_t>{0}) reads.insert(reads.end(), c.reads.begin(), c.reads.end());
+        EXPECT_EQ(rig.Reads(), reads);
         uint32_t total = 0;
         for (uint32_t n : c.reads) total += n;
         EXPECT_EQ(ReadFileBytes(out), rig.FlashHead(total));

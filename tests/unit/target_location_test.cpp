@@ -70,14 +70,4 @@ TEST(DeviceSelectorTest, PortPathOrNode)
     EXPECT_TRUE(DeviceSelector().Matches(At("9-9", 3, "/dev/sg9")));
 }
 
-TEST(DeviceSelectorTest, ChoiceByNodeFollowsTheTargetToItsNewNode)
-{
-    DeviceSelector selector = *DeviceSelector::Parse("/dev/sg2");
-    EXPECT_FALSE(selector.Matches(At("1-2", 0, "/dev/sg1")));
-    EXPECT_TRUE(selector.Matches(At("1-1", 0, "/dev/sg2")));
-    // Re-enumerated: the same port, another node; and another target now has sg2.
-    EXPECT_TRUE(selector.Matches(At("1-1", 0, "/dev/sg4")));
-    EXPECT_FALSE(selector.Matches(At("1-3", 0, "/dev/sg2")));
-}
-
 } // namespace

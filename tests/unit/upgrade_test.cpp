@@ -115,14 +115,18 @@ TEST(Upgrade, WireTraceFollowsTheOrderOfCalls)
     while (i < cmds.size() && !(cmds[i].subCode == "51" && cmds[i].ok)) ++i;
     expect("06 51 01 00 00 00 00 00 00 00", "in", 8, 1);
     expect("06 85 00 00 00 00 00 00 00 00", "in", 8, 2);
-    // Identity step: read, erase, polls, rewrite 256 bytes.
-    expect("06 55 00 00 04 40 00 00 00 00", "in", 3583, 5);
-    expect("06 71 00 01 00 00 00 00 00 00", "in", 256, 2);
+    // Identity step: read twice, erase, polls, rewrite 256 bytes, read back.
+    for (int read = 0; read < 2; ++read) {
+        expect("06 55 00 00 04 40 00 00 00 00", "in", 3583, 5);
+        expect("06 71 00 01 00 00 00 00 00 00", "in", 256, 2);
+    }
     expect("06 55 00 00 04 40 00 00 00 00", "in", 3583, 5);
     expect("06 8b 01 00 00 00 00 00 00 00", "in", 8, 3);
     skipWhile("89");
     expect("06 55 00 00 04 40 00 00 00 00", "in", 3583, 5);
     expect("06 72 00 01 00 00 00 00 00 00", "out", 256, 30);
+    expect("06 55 00 00 04 40 00 00 00 00", "in", 3583, 5);
+    expect("06 71 00 01 00 00 00 00 00 00", "in", 256, 2);
     // Code image: flash mode, short flash-base form, status, 4 erases with polls.
     expect("06 91 01 00 00 00 00 00 00 00", "in", 8, 5);
     expect("06 55 00 00 00 40 00 00 00 00", "in", 8, 2);

@@ -109,11 +109,4 @@ TEST_F(SerialFile, StationsSharingTheFileNeverGetTheSameNumber)
     EXPECT_EQ(Contents(), SerialFileText(0x100 + kStations * kEach));
 }
 
-TEST_F(SerialFile, AtomicWriteIntoAMissingFolderFailsCleanly)
-{
-    std::string error;
-    EXPECT_FALSE(WriteFileAtomically((dir_ / "no-such-folder" / "f").string(), "x", error));
-    EXPECT_FALSE(error.empty());
-}
-
 } // namespace

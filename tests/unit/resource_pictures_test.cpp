@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::string kResources = std::string(VANE_TEST_DATA_DIR) + "/../../resources/";
+const std::string kResources = std::string(VANE_SOURCE_DIR) + "/resources/";
 
 std::vector<uint8_t> ReadFile(const std::string& name)
 {

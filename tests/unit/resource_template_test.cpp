@@ -18,7 +18,7 @@
 
 namespace {
 
-const std::string kResources = std::string(VANE_TEST_DATA_DIR) + "/../../resources/";
+const std::string kResources = std::string(VANE_SOURCE_DIR) + "/resources/";
 
 std::string ReadText(const std::string& name)
 {

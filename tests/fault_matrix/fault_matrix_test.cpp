@@ -82,7 +82,7 @@ std::vector<FaultCase> CasesOf(const std::vector<std::string>& trace)
 }
 
 struct MatrixResult {
-    size_t tried = 0, passed = 0;
+    size_t tried = 0, passed = 0, positions = 0;
     uint64_t longestRunMs = 0;
     std::vector<std::string> reconnected; // cases after which the user had to press Re-Connect
     std::vector<std::string> failures;
@@ -118,6 +118,7 @@ MatrixResult RunMatrix(const MatrixJob& job)
         std::vector<std::string> all = rig->target.Trace();
         trace.assign(all.begin() + static_cast<long>(start.traceLength), all.end());
     }
+    result.positions = trace.size();
     const auto windows = job.keptWindows ? job.keptWindows(trace) : std::vector<std::pair<size_t, size_t>>{};
 
     for (const FaultCase& c : CasesOf(trace)) {
@@ -174,8 +175,8 @@ void RunAndReport(const MatrixJob& job)
     const auto started = std::chrono::steady_clock::now();
     const MatrixResult r = RunMatrix(job);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("[fault matrix] %s: %zu cases tried, %zu passed, %.1f s (longest run %.1f s virtual, %d Re-Connect)\n",
-                job.name.c_str(), r.tried, r.passed, seconds, static_cast<double>(r.longestRunMs) / 1000, static_cast<int>(r.reconnected.size()));
+    std::printf("[fault matrix] %s: %zu cases tried, %zu passed, %.1f s (%zu positions, longest run %.1f s virtual, %d Re-Connect)\n",
+                job.name.c_str(), r.tried, r.passed, seconds, r.positions, static_cast<double>(r.longestRunMs) / 1000, static_cast<int>(r.reconnected.size()));
     for (const std::string& name : r.reconnected) std::printf("    Re-Connect needed after %s\n", name.c_str());
     std::fflush(stdout);
     for (size_t i = 0; i < r.failures.size() && i < 40; ++i) ADD_FAILURE() << r.failures[i];

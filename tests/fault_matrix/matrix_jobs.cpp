@@ -47,6 +47,7 @@ std::string Holds(const std::vector<uint8_t>& flash, uint32_t offset, const std:
                   const std::string& what)
 {
     if (offset + expected.size() > flash.size()) return what + " lies outside the flash";
+    if (std::memcmp(expected.data(), flash.data() + offset, expected.size()) == 0) return "";
     auto first = std::mismatch(expected.begin(), expected.end(), flash.begin() + offset).first;
     if (first == expected.end()) return "";
     const size_t at = static_cast<size_t>(first - expected.begin());
@@ -150,9 +151,9 @@ MatrixJob StandardUpgradeJob()
     job.erasedBlocks = {0, kBlock, 2 * kBlock, 3 * kBlock, kIdBlock};
     job.kept = {kIdentityKept};
     job.flashDownload = true;
-    job.asked = [](DialogRig& rig, const RunStart& start) {
-        const std::vector<uint8_t> flash = rig.target.Flash();
-        std::string d = Holds(flash, 0, MakeDemoFirmware(), "image");
+    job.asked = [](DialogRig&, const RunStart& start, const std::vector<uint8_t>& flash) {
+        static const std::vector<uint8_t> image = MakeDemoFirmware();
+        std::string d = Holds(flash, 0, image, "image");
         return d.empty() ? IdentityAsked(flash, start) : d;
     };
     job.keptWindows = IdentityWindow;
@@ -171,7 +172,7 @@ MatrixJob SramDownloadJob()
         rig.window->QueueFilePath(code.string());
         rig.window->Click(IDC_CODE_BUTTON);
     };
-    job.asked = [](DialogRig& rig, const RunStart& start) -> std::string {
+    job.asked = [](DialogRig& rig, const RunStart& start, const std::vector<uint8_t>&) -> std::string {
         std::string d = Holds(rig.target.Sram(), 0, Pattern(kSramImageSize, 7), "SRAM");
         if (!d.empty()) return d;
         // Started: the execute command reached the target.
@@ -198,10 +199,10 @@ MatrixJob DumpJob()
         std::error_code ec;
         fs::remove(rig.folder.Path() / "dump.bin", ec);
     };
-    job.asked = [](DialogRig& rig, const RunStart&) -> std::string {
+    job.asked = [](DialogRig& rig, const RunStart&, const std::vector<uint8_t>& flash) -> std::string {
         const std::vector<uint8_t> file = ReadFileBytes(rig.folder.Path() / "dump.bin");
         if (file.size() != kDumpSize) return "the dump file holds " + std::to_string(file.size()) + " bytes";
-        return file == Slice(rig.target.Flash(), 0, kDumpSize) ? "" : "the dump file differs from the flash";
+        return std::memcmp(file.data(), flash.data(), kDumpSize) == 0 ? "" : "the dump file differs from the flash";
     };
     return job;
 }
@@ -224,8 +225,7 @@ MatrixJob SeriesBurnJob()
     const uint32_t block = kSeriesOffset & ~(kBlock - 1);
     job.kept = {kIdentityKept, KeptRange{block, kBlock, kSeriesOffset, 4}};
     job.flashDownload = true;
-    job.asked = [block](DialogRig& rig, const RunStart& start) {
-        const std::vector<uint8_t> flash = rig.target.Flash();
+    job.asked = [block](DialogRig&, const RunStart& start, const std::vector<uint8_t>& flash) {
         const uint32_t n = HexTextToUInt(start.seriesNumber);
         std::vector<uint8_t> expected = Slice(start.flash, block, kBlock);
         for (int i = 0; i < 4; ++i) expected[kSeriesOffset - block + i] = static_cast<uint8_t>(n >> (8 * i));
@@ -264,10 +264,10 @@ MatrixJob DataStepJob()
     job.erasedBlocks = {block, block + kBlock, kIdBlock};
     job.kept = {kIdentityKept, KeptRange{block, kDataStart - block, 0, 0}};
     job.flashDownload = true;
-    job.asked = [block](DialogRig& rig, const RunStart& start) {
-        const std::vector<uint8_t> flash = rig.target.Flash();
+    job.asked = [block](DialogRig&, const RunStart& start, const std::vector<uint8_t>& flash) {
+        static const std::vector<uint8_t> data = Pattern(kDataSize, 11);
         std::string d = Holds(flash, block, Slice(start.flash, block, kDataStart - block), "kept head");
-        if (d.empty()) d = Holds(flash, kDataStart, Pattern(kDataSize, 11), "data");
+        if (d.empty()) d = Holds(flash, kDataStart, data, "data");
         return d.empty() ? IdentityAsked(flash, start) : d;
     };
     job.keptWindows = [](const std::vector<std::string>& trace) {
@@ -317,7 +317,8 @@ std::unique_ptr<DialogRig> MakeJobRig(const MatrixJob& job)
     ListenToTheBus(*rig);
     // Every byte of the flash known and none 0xFF throughout, so that a stray
     // erase or write anywhere shows.
-    rig->target.LoadFlash(0, Pattern(rig->target.FlashSize(), 3));
+    static const std::vector<uint8_t> flashPattern = Pattern(kEmuDefaultFlashSize, 3);
+    rig->target.LoadFlash(0, flashPattern);
     rig->target.SetIdentityText(kEmuDefaultIdentity);
     rig->window->Open();
     rig->WaitIdle();
@@ -379,9 +380,10 @@ RunEnd PressAndWait(DialogRig& rig, const RunStart& start)
 }
 
 std::vector<std::string> CheckRun(DialogRig& rig, const MatrixJob& job, const RunStart& start, const RunEnd& end,
-                                  bool windowHit)
+                                  bool windowHit, std::string* askedOut)
 {
     std::vector<std::string> v;
+    const std::vector<uint8_t> flash = rig.target.Flash();
     if (end.pumpGaveUp) v.push_back("the dialog's threads did not end");
     if (end.virtualMs > kRunBoundMs) v.push_back("the run took " + std::to_string(end.virtualMs) + " ms of virtual time");
 
@@ -406,7 +408,8 @@ std::vector<std::string> CheckRun(DialogRig& rig, const MatrixJob& job, const Ru
     }
 
     // Success is claimed only for what the target holds.
-    const std::string asked = job.asked(rig, start);
+    const std::string asked = job.asked(rig, start, flash);
+    if (askedOut) *askedOut = asked;
     if (StartsWith(end.status, "Complete!") && !asked.empty()) v.push_back("says \"" + end.status + "\" but " + asked);
     if (end.jobRan && end.outcome == JobOutcome::Succeeded && !asked.empty()) v.push_back("reports success but " + asked);
     const bool failed = !end.jobRan || end.outcome != JobOutcome::Succeeded || !asked.empty();
@@ -414,10 +417,9 @@ std::vector<std::string> CheckRun(DialogRig& rig, const MatrixJob& job, const Ru
         v.push_back("a silent failure (status \"" + end.status + "\", device \"" + end.deviceStatus + "\")");
 
     // Nothing outside the job's blocks changes.
-    const std::vector<uint8_t> flash = rig.target.Flash();
     for (uint32_t offset = 0; offset < flash.size(); offset += kBlock) {
         if (job.erasedBlocks.count(offset)) continue;
-        if (!std::equal(flash.begin() + offset, flash.begin() + offset + kBlock, start.flash.begin() + offset)) {
+        if (std::memcmp(flash.data() + offset, start.flash.data() + offset, kBlock) != 0) {
             char text[64];
             std::snprintf(text, sizeof text, "the block at 0x%x changed", offset);
             v.push_back(text);
@@ -450,7 +452,8 @@ std::vector<std::string> CheckRun(DialogRig& rig, const MatrixJob& job, const Ru
 
 std::vector<std::string> CheckCleanRun(DialogRig& rig, const MatrixJob& job, const RunStart& start, const RunEnd& end)
 {
-    std::vector<std::string> v = CheckRun(rig, job, start, end, false);
+    std::string asked;
+    std::vector<std::string> v = CheckRun(rig, job, start, end, false, &asked);
     if (!end.jobRan) v.push_back("the clean run started no job");
     if (end.outcome != JobOutcome::Succeeded) v.push_back("the clean run failed");
     if (!StartsWith(end.status, "Complete!")) v.push_back("the clean run's status is \"" + end.status + "\"");
@@ -459,7 +462,7 @@ std::vector<std::string> CheckCleanRun(DialogRig& rig, const MatrixJob& job, con
     const bool tagged = std::equal(kModelTag, kModelTag + kModelTagLength, start.flash.begin() + kIdText);
     for (const std::string& q : end.questions)
         if (tagged) v.push_back("the clean run asked \"" + q + "\"");
-    if (!job.asked(rig, start).empty()) v.push_back("the clean run left " + job.asked(rig, start));
+    if (!asked.empty()) v.push_back("the clean run left " + asked);
     return v;
 }
 

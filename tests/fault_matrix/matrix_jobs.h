@@ -57,8 +57,9 @@ struct MatrixJob {
     std::set<uint32_t> erasedBlocks;                        // flash offsets of the 64 KiB blocks it erases
     std::vector<KeptRange> kept;
     bool flashDownload = false;                             // its failure exits leave Execute disabled
-    // "" when the target (or the output file) holds what the run asked for, else what differs.
-    std::function<std::string(DialogRig&, const RunStart&)> asked;
+    // "" when the target (its flash now: flash) or the output file holds what
+    // the run asked for, else what differs.
+    std::function<std::string(DialogRig&, const RunStart&, const std::vector<uint8_t>& flash)> asked;
     // Positions (0-based in the clean trace) from each kept range's erase to
     // the verification of its write-back.
     std::function<std::vector<std::pair<size_t, size_t>>(const std::vector<std::string>&)> keptWindows;
@@ -85,8 +86,9 @@ RunEnd PressAndWait(DialogRig& rig, const RunStart& start);
 
 // Every violation of the run's promises ("" entries are never returned).
 // windowHit: the fault lay between a kept range's erase and its verified write-back.
+// askedOut (optional) receives job.asked's verdict.
 std::vector<std::string> CheckRun(DialogRig& rig, const MatrixJob& job, const RunStart& start, const RunEnd& end,
-                                  bool windowHit);
+                                  bool windowHit, std::string* askedOut = nullptr);
 // A run without faults that must succeed in every respect.
 std::vector<std::string> CheckCleanRun(DialogRig& rig, const MatrixJob& job, const RunStart& start, const RunEnd& end);
 

@@ -194,6 +194,8 @@ private:
     bool StartJob(void (CRODEdizDlg::*job)());
     // The identity steps; the caller holds the controls.
     void WriteIdentity();
+    // Set-address to the identity block and a read of its first bytes, with their messages.
+    bool ReadIdentityHead(uint8_t* block, uint32_t length);
     // Version read of timer 2, deferred while the target is held.
     void RunVersionReadOrDefer();
     void StartPendingVersionRead();

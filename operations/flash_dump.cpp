@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/rodediz_dlg.h"
+#include "operations/job_math.h"
 #include "device/diagnostics.h"
 
 namespace {
@@ -35,11 +36,6 @@ bool ParseDumpSize(const std::string& text, uint64_t limit, uint32_t& size)
     return true;
 }
 
-int Percent(uint64_t done, uint64_t total)
-{
-    if (total == 0) return 100;
-    return static_cast<int>(static_cast<float>(done) / static_cast<float>(total) * 100);
-}
 
 } // namespace
 

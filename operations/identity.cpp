@@ -131,68 +131,56 @@ void CRODEdizDlg::WriteIdentity()
     copy.Discard();
 }
 
+bool CRODEdizDlg::ReadIdentityHead(uint8_t* block, uint32_t length)
+{
+    DeviceHandle device = m_hDevice;
+    if (device == nullptr) {
+        AfxMessageBox("No Device Handle");
+        return false;
+    }
+    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) {
+        AfxMessageBox("Set Address FAILED");
+        m_ctlProgress.SetPos(0);
+        return false;
+    }
+    if (!m_link.CMD_IbrRead(device, block, length)) {
+        AfxMessageBox("Read ID FAILED");
+        m_ctlProgress.SetPos(0);
+        return false;
+    }
+    return true;
+}
+
 void CRODEdizDlg::OnGetVer()
 {
     if (m_bBusy.exchange(true)) return;
     EnableJobControls(false);
     SetDlgItemText(IDC_VERSION, "Unknown");
-    auto end = [&] {
-        m_bBusy = false;
-        EnableJobControls(true);
-    };
-    DeviceHandle device = m_hDevice;
-    if (device == nullptr) {
-        AfxMessageBox("No Device Handle");
-        return end();
-    }
     uint8_t block[32] = {};
-    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) {
-        AfxMessageBox("Set Address FAILED");
-        m_ctlProgress.SetPos(0);
-        return end();
+    if (ReadIdentityHead(block, sizeof block)) {
+        std::string version;
+        for (uint32_t i = 0; i < kVersionTextLength && block[kIdTextOffset + i] != 0; ++i)
+            version += static_cast<char>(block[kIdTextOffset + i]);
+        SetDlgItemText(IDC_VERSION, "Current version:" + version);
     }
-    if (!m_link.CMD_IbrRead(device, block, sizeof block)) {
-        AfxMessageBox("Read ID FAILED");
-        m_ctlProgress.SetPos(0);
-        return end();
-    }
-    std::string version;
-    for (uint32_t i = 0; i < kVersionTextLength && block[kIdTextOffset + i] != 0; ++i)
-        version += static_cast<char>(block[kIdTextOffset + i]);
-    SetDlgItemText(IDC_VERSION, "Current version:" + version);
-    end();
+    m_bBusy = false;
+    EnableJobControls(true);
 }
 
 void CRODEdizDlg::OnReadIdHex()
 {
     if (m_bBusy.exchange(true)) return;
     EnableJobControls(false);
-    auto end = [&] {
-        m_bBusy = false;
-        EnableJobControls(true);
-    };
-    DeviceHandle device = m_hDevice;
-    if (device == nullptr) {
-        AfxMessageBox("No Device Handle");
-        return end();
-    }
     uint8_t block[20] = {};
-    if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) {
-        AfxMessageBox("Set Address FAILED");
-        m_ctlProgress.SetPos(0);
-        return end();
+    if (ReadIdentityHead(block, sizeof block)) {
+        static const char kDigits[] = "0123456789ABCDEF";
+        std::string hex;
+        for (uint8_t b : block) {
+            hex += kDigits[b >> 4];
+            hex += kDigits[b & 0x0F];
+        }
+        SetDlgItemText(IDC_ID_HEX, hex);
     }
-    if (!m_link.CMD_IbrRead(device, block, sizeof block)) {
-        AfxMessageBox("Read ID FAILED");
-        m_ctlProgress.SetPos(0);
-        return end();
-    }
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (uint8_t b : block) {
-        hex += kDigits[b >> 4];
-        hex += kDigits[b & 0x0F];
-    }
-    SetDlgItemText(IDC_ID_HEX, hex);
-    end();
+    m_bBusy = false;
+    EnableJobControls(true);
 }

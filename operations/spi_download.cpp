@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/rodediz_dlg.h"
+#include "operations/job_math.h"
 #include "device/diagnostics.h"
 #include "operations/kept_bytes.h"
 
@@ -23,14 +24,8 @@ constexpr uint32_t kSettleMs = 10;
 constexpr uint32_t kSeriesOffsetLimitUnknownSize = 0x1000000; // 16 MiB, the reach of 3-byte SPI addresses
 constexpr uint32_t kLastSeriesPosition = 0xFFFC;              // the number's 4 bytes stay in one block
 
-uint32_t CeilDiv(uint64_t value, uint32_t unit) { return static_cast<uint32_t>((value + unit - 1) / unit); }
 uint32_t RoundUpToPage(uint32_t n) { return (n + kPageSize - 1) / kPageSize * kPageSize; }
 
-int Percent(uint64_t done, uint64_t total)
-{
-    if (total == 0) return 100;
-    return static_cast<int>(static_cast<float>(done) / static_cast<float>(total) * 100);
-}
 
 bool ParseHex(const std::string& text, uint32_t& value)
 {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/rodediz_dlg.h"
+#include "operations/job_math.h"
 #include "device/diagnostics.h"
 #include "firmware/image_name.h"
 
@@ -15,16 +16,10 @@ constexpr uint32_t kSramPauseMs = 500;
 constexpr int kReconnectRuns = 10;
 constexpr int kReconnectAttempts = 30;
 
-uint32_t CeilDiv(uint64_t value, uint32_t unit) { return static_cast<uint32_t>((value + unit - 1) / unit); }
 
 // A short piece grows to the next page boundary past it: n + 256 - n mod 256.
 uint32_t ExtendPiece(uint32_t n) { return n < kSramPiece ? n + 256 - n % 256 : n; }
 
-int Percent(uint64_t done, uint64_t total)
-{
-    if (total == 0) return 100;
-    return static_cast<int>(static_cast<float>(done) / static_cast<float>(total) * 100);
-}
 
 } // namespace
 

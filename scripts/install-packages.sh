@@ -2,6 +2,9 @@
 # Installs the Debian packages given on the command line when they are missing,
 # quietly. Packages with ":i386" need the i386 architecture, added on demand.
 set -euo pipefail
+# One installer at a time: several builds may ask at once.
+exec 9>"${TMPDIR:-/tmp}/vane-install-packages.lock"
+flock 9
 missing=()
 for pkg in "$@"; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then

@@ -48,10 +48,22 @@ bool CDialog::OnInitDialog()
 
 bool CDialog::UpdateData(bool saveAndValidate)
 {
-    std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
-    CDataExchange dx(*this, saveAndValidate);
-    DoDataExchange(dx);
-    return !dx.failed;
+    auto exchange = [&] {
+        std::lock_guard<std::recursive_mutex> lock(exchangeMutex_);
+        CDataExchange dx(*this, saveAndValidate);
+        DoDataExchange(dx);
+        return !dx.failed;
+    };
+    if (!window_) return exchange();
+    // The exchange is the dialog's own code: it runs on the window's thread,
+    // in one piece, so that a worker's exchange never holds the lock while it
+    // waits for that thread.
+    bool ran = false, ok = false;
+    window_->RunOnWindowThread([&] {
+        ran = true;
+        ok = exchange();
+    });
+    return ran ? ok : exchange(); // no window thread any more: as before, against a window that is gone
 }
 
 bool CDialog::PreTranslateMessage(const Message&)

@@ -1,1439 +1,387 @@
 #include "platform/headless/headless_window.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-
 #include "resources/resource.h"
 
-namespace {
-
-constexpr unsigned kUserTimerMinimum = 10; // USER_TIMER_MINIMUM: shorter periods are raised to it
-constexpr uintptr_t kMkLButton = 0x0001;   // MK_LBUTTON
-
-// MulDiv: a * b / c rounded half away from zero.
-int MulDiv(int a, int b, int c)
-{
-    const long long p = static_cast<long long>(a) * b;
-    const long long half = c / 2;
-    return static_cast<int>(p >= 0 ? (p + half) / c : (p - half) / c);
-}
-
-intptr_t PointParam(Point p)
-{
-    return static_cast<intptr_t>((static_cast<uint32_t>(p.y & 0xFFFF) << 16) | static_cast<uint32_t>(p.x & 0xFFFF));
-}
-
-bool IsNotifyStatic(const HeadlessControl& c)
-{
-    return c.kind == ControlKind::Static &&
-           (c.style == ControlStyle::StaticNotify || c.style == ControlStyle::StaticNotifyBorder);
-}
-
-bool TakesFocus(const HeadlessControl& c)
-{
-    return c.kind == ControlKind::Button || c.kind == ControlKind::Edit || c.kind == ControlKind::Combo;
-}
-
-HeadlessControl FromRow(const ControlRow& row)
-{
-    HeadlessControl c;
-    c.id = row.id;
-    c.kind = row.kind;
-    c.style = row.style;
-    c.dialogUnits = {row.x, row.y, row.x + row.width, row.y + row.height};
-    c.text = row.caption ? row.caption : "";
-    c.enabled = !row.disabled;
-    c.visible = row.shown;
-    // redrawOff tells what the dialog switches off at the end of its start-up;
-    // every window starts with drawing on.
-    c.redraw = true;
-    return c;
-}
-
-} // namespace
-
-// The state lock. It notes its owner so that a call into the dialog made
-// while holding it is caught at once instead of deadlocking some day.
-class HeadlessWindow::Guard {
-public:
-    explicit Guard(const HeadlessWindow& w) : w_(w), lock_(w.mutex_) { w_.owner_.store(std::this_thread::get_id()); }
-    ~Guard()
-    {
-        if (lock_.owns_lock()) w_.owner_.store(std::thread::id());
-    }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    const HeadlessWindow& w_;
-    std::unique_lock<std::mutex> lock_;
-};
-
 HeadlessWindow::HeadlessWindow(CDialog& dialog, IClock& clock, VirtualClock* virtualClock)
-    : dialog_(dialog), clock_(clock), virtualClock_(virtualClock ? virtualClock : dynamic_cast<VirtualClock*>(&clock))
+    : dialog_(dialog),
+      shell_(kHeadlessWindowOrigin),
+      thread_([this] { loop_.Wake(); }),
+      loop_(thread_, life_, clock, virtualClock ? virtualClock : dynamic_cast<VirtualClock*>(&clock),
+            [this](const Message& m) { rules_.Deliver(m); }),
+      rules_(dialog, controls_, life_, shell_, loop_),
+      user_(rules_, controls_, life_, shell_, loop_)
 {
-    self_.id = kNoControl;
     if (dialog.TemplateId() == kHeadlessMainTemplate) {
-        for (const ControlRow& row : MainDialogControls()) AddControl(row);
+        for (const ControlRow& row : MainDialogControls()) controls_.Add(row);
         const DialogTemplateInfo& t = MainDialogTemplate();
-        self_.text = t.caption;
-        self_.dialogUnits = {0, 0, t.width, t.height};
+        controls_.SetDialog(t.caption, {0, 0, t.width, t.height});
         // String 101 of the program's string table (the .rc holds the same text).
-        strings_[IDS_ABOUTBOX] = "About Rivuva Ravo(&A)...";
+        shell_.SetString(IDS_ABOUTBOX, "About Rivuva Ravo(&A)...");
     }
 }
 
 HeadlessWindow::~HeadlessWindow() = default;
 
-// ---------------------------------------------------------------- helpers
-
-HeadlessControl* HeadlessWindow::Find(int id)
-{
-    if (id == kNoControl) return &self_;
-    auto it = index_.find(id);
-    return it == index_.end() ? nullptr : &controls_[it->second];
-}
-
-const HeadlessControl* HeadlessWindow::Find(int id) const
-{
-    if (id == kNoControl) return &self_;
-    auto it = index_.find(id);
-    return it == index_.end() ? nullptr : &controls_[it->second];
-}
-
-HeadlessControl* HeadlessWindow::FindOrNote(int id)
-{
-    HeadlessControl* c = Find(id);
-    if (!c && std::find(unknown_.begin(), unknown_.end(), id) == unknown_.end()) unknown_.push_back(id);
-    return c;
-}
-
-bool HeadlessWindow::Live()
-{
-    if (!destroyed_) return true;
-    ++callsAfterDestroy_;
-    return false;
-}
-
-Rect HeadlessWindow::ToScreen(const Rect& du) const
-{
-    const int left = origin_.x + MulDiv(du.left, kHeadlessBaseUnitX, 4);
-    const int top = origin_.y + MulDiv(du.top, kHeadlessBaseUnitY, 8);
-    return {left, top, left + MulDiv(du.Width(), kHeadlessBaseUnitX, 4), top + MulDiv(du.Height(), kHeadlessBaseUnitY, 8)};
-}
-
-void HeadlessWindow::CheckUnlocked() const
-{
-    if (owner_.load() == std::this_thread::get_id()) {
-        std::fprintf(stderr, "HeadlessWindow: called into the dialog while holding the state lock\n");
-        std::abort();
-    }
-}
-
-intptr_t HeadlessWindow::Send(const Message& m)
-{
-    CheckUnlocked();
-    {
-        Guard g(*this);
-        if (destroyed_) return 0;
-    }
-    return dialog_.WindowProc(m);
-}
-
-void HeadlessWindow::Notify(int id, uint32_t code)
-{
-    Message m;
-    m.message = WM_COMMAND;
-    m.wParam = MakeCommandParam(id, code);
-    m.controlId = id;
-    Send(m);
-}
-
-bool HeadlessWindow::Translate(const Message& m)
-{
-    CheckUnlocked();
-    {
-        Guard g(*this);
-        if (destroyed_) return true;
-    }
-    return dialog_.PreTranslateMessage(m);
-}
-
-void HeadlessWindow::Deliver(const Message& m)
-{
-    if (Translate(m)) return;
-    if (m.message == WM_KEYDOWN) {
-        DialogKey(m);
-    } else if (m.message == WM_CHAR) {
-        InsertChar(m.controlId, static_cast<unsigned>(m.wParam));
-    } else {
-        Send(m);
-    }
-}
-
-void HeadlessWindow::DialogKey(const Message& m)
-{
-    // IsDialogMessage: Escape means IDCANCEL, Return IDOK; other keys belong to the control.
-    Message command;
-    command.message = WM_COMMAND;
-    if (m.wParam == VK_ESCAPE) {
-        command.wParam = MakeCommandParam(IDCANCEL, BN_CLICKED);
-        command.controlId = IDCANCEL;
-        Send(command);
-    } else if (m.wParam == VK_RETURN) {
-        command.wParam = MakeCommandParam(IDOK, BN_CLICKED);
-        command.controlId = IDOK;
-        Send(command);
-    }
-}
-
-bool HeadlessWindow::InsertChar(int id, unsigned character)
-{
-    {
-        Guard g(*this);
-        if (destroyed_) return false;
-        const HeadlessControl* c = Find(id);
-        if (!c || c->kind != ControlKind::Edit || !c->enabled) return false;
-    }
-    CheckUnlocked();
-    if (!dialog_.FilterChar(id, character)) return false;
-    std::string text;
-    {
-        Guard g(*this);
-        HeadlessControl* c = Find(id);
-        if (!c || destroyed_) return false;
-        if (character == 8) {
-            if (c->text.empty()) return false;
-            c->text.pop_back();
-        } else {
-            if (character < 0x20 || character > 0xFF) return false;
-            char k = static_cast<char>(character);
-            if (c->style == ControlStyle::EditUpper && k >= 'a' && k <= 'z') k = static_cast<char>(k - 'a' + 'A');
-            // ES_NUMBER: only digits are taken.
-            if (c->style == ControlStyle::EditDigitsRight && (k < '0' || k > '9')) return false;
-            if (c->textLimit > 0 && c->text.size() >= static_cast<size_t>(c->textLimit)) return false;
-            c->text.push_back(k);
-        }
-        text = c->text;
-    }
-    Wake();
-    TextChanged(id, text, true, true);
-    return true;
-}
-
-void HeadlessWindow::MoveFocus(int id)
-{
-    int old = kNoControl;
-    bool oldEdit = false, oldCombo = false, newEdit = false, newCombo = false;
-    {
-        Guard g(*this);
-        if (destroyed_ || focus_ == id) return;
-        old = focus_;
-        focus_ = id;
-        if (const HeadlessControl* c = Find(old); c && old != kNoControl) {
-            oldEdit = c->kind == ControlKind::Edit;
-            oldCombo = c->kind == ControlKind::Combo;
-        }
-        if (const HeadlessControl* c = Find(id); c && id != kNoControl) {
-            newEdit = c->kind == ControlKind::Edit;
-            newCombo = c->kind == ControlKind::Combo;
-        }
-    }
-    if (oldEdit) Notify(old, EN_KILLFOCUS);
-    if (oldCombo) Notify(old, kCbnKillFocus);
-    {
-        Guard g(*this);
-        if (focus_ != id) return; // a kill-focus handler moved the focus on
-    }
-    if (newEdit) Notify(id, EN_SETFOCUS);
-    if (newCombo) Notify(id, kCbnSetFocus);
-}
-
-void HeadlessWindow::TextChanged(int id, const std::string& text, bool changed, bool isEdit)
-{
-    if (changed) {
-        std::function<void(int, const std::string&)> listener;
-        {
-            Guard g(*this);
-            listener = textListener_;
-        }
-        if (listener) listener(id, text);
-    }
-    if (isEdit) {
-        Notify(id, EN_UPDATE);
-        Notify(id, EN_CHANGE);
-    }
-}
-
-void HeadlessWindow::SetDefaultFocus()
-{
-    int target = kNoControl;
-    {
-        Guard g(*this);
-        for (const HeadlessControl& c : controls_) {
-            if (TakesFocus(c) && c.visible && c.enabled) {
-                target = c.id;
-                break;
-            }
-        }
-        if (target == kNoControl) return;
-    }
-    MoveFocus(target);
-}
-
-bool HeadlessWindow::ProcessOnePosted()
-{
-    Posted p;
-    {
-        Guard g(*this);
-        if (posted_.empty()) return false;
-        p = std::move(posted_.front());
-        posted_.pop_front();
-    }
-    if (p.task) {
-        p.task();
-        return true;
-    }
-    Message m = p.message;
-    if (p.dropped) m.dropped = p.dropped.get();
-    Deliver(m);
-    return true;
-}
-
 // ---------------------------------------------------------------- set-up and life
 
-void HeadlessWindow::AddControl(const ControlRow& row)
-{
-    Guard g(*this);
-    HeadlessControl c = FromRow(row);
-    auto it = index_.find(row.id);
-    if (it != index_.end()) {
-        controls_[it->second] = std::move(c);
-    } else {
-        index_[row.id] = controls_.size();
-        controls_.push_back(std::move(c));
-    }
-}
-
-void HeadlessWindow::SetWindowOrigin(Point origin)
-{
-    Guard g(*this);
-    origin_ = origin;
-}
-
-void HeadlessWindow::SetString(int stringResource, const std::string& text)
-{
-    Guard g(*this);
-    strings_[stringResource] = text;
-}
-
-void HeadlessWindow::SetHasSystemMenu(bool has)
-{
-    Guard g(*this);
-    hasSystemMenu_ = has;
-}
+void HeadlessWindow::AddControl(const ControlRow& row) { controls_.Add(row); }
+void HeadlessWindow::SetWindowOrigin(Point origin) { controls_.SetOrigin(origin); }
+void HeadlessWindow::SetString(int stringResource, const std::string& text) { shell_.SetString(stringResource, text); }
+void HeadlessWindow::SetHasSystemMenu(bool has) { shell_.SetHasSystemMenu(has); }
 
 void HeadlessWindow::Open()
 {
-    {
-        Guard g(*this);
-        if (open_ || destroyed_) return;
-        open_ = true;
-    }
-    CheckUnlocked();
-    dialog_.Attach(this);
-    if (dialog_.OnInitDialog()) SetDefaultFocus();
+    thread_.Run([&] {
+        if (!life_.Open()) return;
+        dialog_.Attach(this);
+        rules_.InitDialog();
+    });
 }
 
-bool HeadlessWindow::IsOpen() const
-{
-    Guard g(*this);
-    return open_;
-}
-
-bool HeadlessWindow::Ended() const
-{
-    Guard g(*this);
-    return ended_;
-}
-
-int HeadlessWindow::Result() const
-{
-    Guard g(*this);
-    return result_;
-}
+bool HeadlessWindow::IsOpen() const { return life_.IsOpen(); }
+bool HeadlessWindow::Ended() const { return life_.Ended(); }
+int HeadlessWindow::Result() const { return life_.Result(); }
+bool HeadlessWindow::Destroyed() const { return life_.Destroyed(); }
+int HeadlessWindow::CallsAfterDestroy() const { return life_.CallsAfterDestroy(); }
 
 void HeadlessWindow::MarkDestroyed()
 {
-    {
-        Guard g(*this);
-        destroyed_ = true;
-        timers_.clear();
-    }
-    Wake();
-}
-
-bool HeadlessWindow::Destroyed() const
-{
-    Guard g(*this);
-    return destroyed_;
-}
-
-int HeadlessWindow::CallsAfterDestroy() const
-{
-    Guard g(*this);
-    return callsAfterDestroy_;
+    thread_.Run([&] {
+        life_.Destroy();
+        loop_.Timers().Clear();
+    });
+    loop_.Wake();
 }
 
 // ---------------------------------------------------------------- the user
 
-bool HeadlessWindow::Click(int id)
-{
-    ControlKind kind;
-    ControlStyle style;
-    {
-        Guard g(*this);
-        if (!Live() || id == kNoControl) return false;
-        const HeadlessControl* c = FindOrNote(id);
-        if (!c || !c->enabled) return false;
-        kind = c->kind;
-        style = c->style;
-    }
-    if (kind == ControlKind::Static) return ClickStatic(id);
-    Message down;
-    down.message = WM_LBUTTONDOWN;
-    down.wParam = kMkLButton;
-    down.controlId = id;
-    if (Translate(down)) return false;
-    if (kind == ControlKind::Progress) return true;
-    MoveFocus(id);
-    if (kind != ControlKind::Button) return true;
-    if (style == ControlStyle::AutoCheck) {
-        Guard g(*this);
-        if (HeadlessControl* c = Find(id)) c->checked = !c->checked;
-    }
-    Notify(id, BN_CLICKED);
-    return true;
-}
-
-bool HeadlessWindow::DoubleClick(int id)
-{
-    ControlKind kind;
-    bool notify;
-    {
-        Guard g(*this);
-        if (!Live() || id == kNoControl) return false;
-        const HeadlessControl* c = FindOrNote(id);
-        if (!c || !c->enabled) return false;
-        kind = c->kind;
-        notify = IsNotifyStatic(*c);
-    }
-    if (kind == ControlKind::Button) return Click(id) && Click(id); // a push button takes both clicks
-    if (kind != ControlKind::Static) return Click(id);
-    Message down;
-    down.message = WM_LBUTTONDOWN;
-    down.wParam = kMkLButton;
-    down.controlId = id;
-    if (!Translate(down) && notify) Notify(id, STN_CLICKED);
-    Message second = down;
-    second.message = kHeadlessLButtonDblClk;
-    if (Translate(second) || !notify) return false;
-    Notify(id, STN_DBLCLK);
-    return true;
-}
-
-bool HeadlessWindow::ClickStatic(int id)
-{
-    bool notify;
-    {
-        Guard g(*this);
-        if (!Live()) return false;
-        const HeadlessControl* c = FindOrNote(id);
-        if (!c || !c->enabled || c->kind != ControlKind::Static) return false;
-        notify = IsNotifyStatic(*c);
-    }
-    Message down;
-    down.message = WM_LBUTTONDOWN;
-    down.wParam = kMkLButton;
-    down.controlId = id;
-    if (Translate(down) || !notify) return false;
-    Notify(id, STN_CLICKED);
-    return true;
-}
+bool HeadlessWindow::Click(int id) { return thread_.Call([&] { return user_.Click(id); }); }
+bool HeadlessWindow::DoubleClick(int id) { return thread_.Call([&] { return user_.DoubleClick(id); }); }
+bool HeadlessWindow::ClickStatic(int id) { return thread_.Call([&] { return user_.ClickStatic(id); }); }
+bool HeadlessWindow::TypeChar(int id, unsigned character) { return thread_.Call([&] { return user_.TypeChar(id, character); }); }
+void HeadlessWindow::Close() { thread_.Run([&] { user_.Close(); }); }
+bool HeadlessWindow::SelectComboRow(int id, int row) { return thread_.Call([&] { return user_.SelectComboRow(id, row); }); }
+bool HeadlessWindow::DropDownCombo(int id) { return thread_.Call([&] { return user_.DropDownCombo(id); }); }
+void HeadlessWindow::SetCursorPos(Point p) { shell_.SetCursorPos(p); }
+void HeadlessWindow::SystemCommand(uint32_t commandId) { thread_.Run([&] { user_.SystemCommand(commandId); }); }
 
 bool HeadlessWindow::PressKey(uintptr_t vk, int focusedControlId)
 {
-    {
-        Guard g(*this);
-        if (!Live()) return false;
-        if (focusedControlId == kCurrentFocus) focusedControlId = focus_;
-    }
-    Message m;
-    m.message = WM_KEYDOWN;
-    m.wParam = vk;
-    m.controlId = focusedControlId;
-    if (Translate(m)) return true;
-    DialogKey(m);
-    return false;
-}
-
-bool HeadlessWindow::TypeChar(int id, unsigned character)
-{
-    {
-        Guard g(*this);
-        if (!Live()) return false;
-        const HeadlessControl* c = FindOrNote(id);
-        if (!c || c->kind != ControlKind::Edit || !c->enabled) return false;
-    }
-    MoveFocus(id); // the user's click into the edit, when it has not the focus yet
-    Message m;
-    m.message = WM_CHAR;
-    m.wParam = character;
-    m.lParam = 1; // repeat count
-    m.controlId = id;
-    if (Translate(m)) return false;
-    return InsertChar(id, character);
+    return thread_.Call([&] { return user_.PressKey(vk, focusedControlId); });
 }
 
 int HeadlessWindow::TypeText(int id, const std::string& text)
 {
-    int taken = 0;
-    for (unsigned char ch : text)
-        if (TypeChar(id, ch)) ++taken;
-    return taken;
+    return thread_.Call([&] {
+        int taken = 0;
+        for (unsigned char ch : text)
+            if (user_.TypeChar(id, ch)) ++taken;
+        return taken;
+    });
 }
 
 void HeadlessWindow::LButtonDown(int id, Point clientPoint)
 {
-    {
-        Guard g(*this);
-        if (!Live()) return;
-    }
-    Message m;
-    m.message = WM_LBUTTONDOWN;
-    m.wParam = kMkLButton;
-    m.lParam = PointParam(clientPoint);
-    m.controlId = id;
-    if (!Translate(m)) Send(m);
+    thread_.Run([&] { user_.LButtonDown(id, clientPoint); });
 }
 
 bool HeadlessWindow::DropFiles(const std::vector<std::string>& paths, Point cursor)
 {
-    {
-        Guard g(*this);
-        if (!Live() || !acceptsFiles_) return false;
-        cursor_ = cursor;
-    }
-    Message m;
-    m.message = WM_DROPFILES;
-    m.dropped = &paths;
-    Deliver(m);
-    return true;
+    return thread_.Call([&] { return user_.DropFiles(paths, cursor); });
 }
 
 intptr_t HeadlessWindow::DeviceChange(uintptr_t event, intptr_t data)
 {
-    {
-        Guard g(*this);
-        if (!Live()) return 0;
-    }
-    Message m;
-    m.message = WM_DEVICECHANGE;
-    m.wParam = event;
-    m.lParam = data;
-    return Send(m);
+    return thread_.Call([&] { return user_.DeviceChange(event, data); });
 }
 
-void HeadlessWindow::SystemCommand(uint32_t commandId)
-{
-    {
-        Guard g(*this);
-        if (!Live()) return;
-    }
-    Message m;
-    m.message = WM_SYSCOMMAND;
-    m.wParam = commandId;
-    Deliver(m);
-}
+// ---------------------------------------------------------------- the message queue and timers
 
-void HeadlessWindow::Close()
-{
-    SystemCommand(SC_CLOSE);
-    ProcessPostedMessages();
-}
+void HeadlessWindow::PostMessage(const Message& message) { loop_.PostMessage(message); }
+void HeadlessWindow::PostTask(std::function<void()> task) { loop_.PostTask(std::move(task)); }
+int HeadlessWindow::ProcessPostedMessages() { return thread_.Call([&] { return loop_.ProcessPosted(); }); }
+void HeadlessWindow::SetPumpSafetyLimit(std::chrono::milliseconds limit) { loop_.SetSafetyLimit(limit); }
+bool HeadlessWindow::PumpGaveUp() const { return loop_.GaveUp(); }
+void HeadlessWindow::Wake() { loop_.Wake(); }
+void HeadlessWindow::PumpMessagesUntil(const std::function<bool()>& done) { loop_.Pump(done); }
+void HeadlessWindow::RunOnWindowThread(const std::function<void()>& fn) { thread_.Run(fn); }
 
-bool HeadlessWindow::SelectComboRow(int id, int row)
-{
-    {
-        Guard g(*this);
-        if (!Live()) return false;
-        const HeadlessControl* c = FindOrNote(id);
-        if (!c || c->kind != ControlKind::Combo || !c->enabled) return false;
-        if (row < 0 || row >= static_cast<int>(c->comboRows.size())) return false;
-    }
-    MoveFocus(id);
-    std::string text;
-    bool changed;
-    {
-        Guard g(*this);
-        HeadlessControl* c = Find(id);
-        if (!c || row >= static_cast<int>(c->comboRows.size())) return false;
-        c->comboSel = row;
-        changed = c->text != c->comboRows[row];
-        c->text = c->comboRows[row];
-        text = c->text;
-    }
-    TextChanged(id, text, changed, false);
-    Notify(id, CBN_SELCHANGE);
-    return true;
-}
+bool HeadlessWindow::FireTimer(int timerId) { return thread_.Call([&] { return loop_.FireTimer(timerId); }); }
+int HeadlessWindow::RunDueTimers() { return thread_.Call([&] { return loop_.RunDueTimers(); }); }
+bool HeadlessWindow::AdvanceTime(uint64_t ms) { return thread_.Call([&] { return loop_.AdvanceTime(ms); }); }
+std::vector<TimerInfo> HeadlessWindow::RunningTimers() const { return loop_.Timers().Running(); }
 
-bool HeadlessWindow::DropDownCombo(int id)
-{
-    {
-        Guard g(*this);
-        if (!Live()) return false;
-        const HeadlessControl* c = FindOrNote(id);
-        if (!c || c->kind != ControlKind::Combo || !c->enabled) return false;
-    }
-    MoveFocus(id);
-    Notify(id, CBN_DROPDOWN);
-    return true;
-}
+// ---------------------------------------------------------------- the script
 
-void HeadlessWindow::SetCursorPos(Point p)
-{
-    Guard g(*this);
-    cursor_ = p;
-}
-
-// ---------------------------------------------------------------- queue
-
-void HeadlessWindow::PostMessage(const Message& message)
-{
-    Posted p;
-    p.message = message;
-    if (message.dropped) {
-        p.dropped = std::make_shared<std::vector<std::string>>(*message.dropped);
-        p.message.dropped = nullptr;
-    }
-    {
-        Guard g(*this);
-        posted_.push_back(std::move(p));
-    }
-    wake_.notify_all();
-}
-
-void HeadlessWindow::PostTask(std::function<void()> task)
-{
-    Posted p;
-    p.task = std::move(task);
-    {
-        Guard g(*this);
-        posted_.push_back(std::move(p));
-    }
-    wake_.notify_all();
-}
-
-int HeadlessWindow::ProcessPostedMessages()
-{
-    int count = 0;
-    while (ProcessOnePosted()) ++count;
-    return count;
-}
-
-void HeadlessWindow::SetPumpSafetyLimit(std::chrono::milliseconds limit)
-{
-    Guard g(*this);
-    safetyLimit_ = limit;
-}
-
-bool HeadlessWindow::PumpGaveUp() const
-{
-    Guard g(*this);
-    return pumpGaveUp_;
-}
-
-void HeadlessWindow::Wake()
-{
-    wake_.notify_all();
-}
-
-void HeadlessWindow::PumpMessagesUntil(const std::function<bool()>& done)
-{
-    CheckUnlocked();
-    std::chrono::milliseconds limit;
-    {
-        Guard g(*this);
-        limit = safetyLimit_;
-    }
-    const auto start = std::chrono::steady_clock::now();
-    while (!done()) {
-        if (ProcessOnePosted()) continue;
-        if (RunDueTimers() > 0) continue;
-        if (limit.count() > 0 && std::chrono::steady_clock::now() - start >= limit) {
-            Guard g(*this);
-            pumpGaveUp_ = true;
-            return;
-        }
-        // Wakes on a posted message or any Wake(); else polls done() again soon.
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (posted_.empty()) wake_.wait_for(lock, std::chrono::milliseconds(2));
-    }
-}
-
-void HeadlessWindow::RunOnWindowThread(const std::function<void()>& fn)
-{
-    // No window thread of its own: the caller's thread is as good as any.
-    fn();
-}
-
-// ---------------------------------------------------------------- timers
-
-bool HeadlessWindow::FireTimer(int timerId)
-{
-    {
-        Guard g(*this);
-        if (!Live()) return false;
-        auto it = timers_.find(timerId);
-        if (it == timers_.end()) return false;
-        it->second.dueMs = clock_.NowMs() + it->second.periodMs;
-    }
-    Message m;
-    m.message = WM_TIMER;
-    m.wParam = static_cast<uintptr_t>(timerId);
-    Deliver(m);
-    return true;
-}
-
-int HeadlessWindow::RunDueTimers()
-{
-    const uint64_t now = clock_.NowMs();
-    std::vector<std::pair<uint64_t, int>> due;
-    {
-        Guard g(*this);
-        if (destroyed_) return 0;
-        for (const auto& [id, t] : timers_)
-            if (t.dueMs <= now) due.emplace_back(t.dueMs, id);
-    }
-    std::sort(due.begin(), due.end());
-    int fired = 0;
-    for (const auto& [when, id] : due) {
-        {
-            Guard g(*this);
-            auto it = timers_.find(id);
-            // Killed or set anew by a handler of an earlier timer of this round.
-            if (destroyed_ || it == timers_.end() || it->second.dueMs > now) continue;
-            it->second.dueMs = now + it->second.periodMs;
-        }
-        Message m;
-        m.message = WM_TIMER;
-        m.wParam = static_cast<uintptr_t>(id);
-        Deliver(m);
-        ++fired;
-    }
-    return fired;
-}
-
-bool HeadlessWindow::AdvanceTime(uint64_t ms)
-{
-    if (!virtualClock_) return false;
-    const uint64_t target = virtualClock_->NowMs() + ms;
-    for (;;) {
-        ProcessPostedMessages();
-        const int fired = RunDueTimers();
-        std::optional<uint64_t> next;
-        {
-            Guard g(*this);
-            if (destroyed_) break;
-            for (const auto& [id, t] : timers_)
-                if (!next || t.dueMs < *next) next = t.dueMs;
-        }
-        const uint64_t now = virtualClock_->NowMs();
-        if (!next || *next > target) break;
-        if (*next > now) {
-            virtualClock_->Advance(*next - now);
-        } else if (fired == 0) {
-            break; // nothing came due that could fire
-        }
-    }
-    const uint64_t now = virtualClock_->NowMs();
-    if (now < target) virtualClock_->Advance(target - now);
-    ProcessPostedMessages();
-    return true;
-}
-
-std::vector<TimerInfo> HeadlessWindow::RunningTimers() const
-{
-    Guard g(*this);
-    std::vector<TimerInfo> all;
-    for (const auto& [id, t] : timers_) all.push_back({id, t.periodMs, t.dueMs});
-    return all;
-}
-
-void HeadlessWindow::SetTimer(int timerId, unsigned periodMs)
-{
-    {
-        Guard g(*this);
-        if (!Live()) return;
-        const unsigned period = std::max(periodMs, kUserTimerMinimum);
-        timers_[timerId] = {period, clock_.NowMs() + period}; // setting a running timer restarts it
-    }
-    wake_.notify_all();
-}
-
-void HeadlessWindow::KillTimer(int timerId)
-{
-    Guard g(*this);
-    if (!Live()) return;
-    timers_.erase(timerId);
-}
-
-// ---------------------------------------------------------------- boxes
-
-void HeadlessWindow::QueueAnswer(int answer)
-{
-    Guard g(*this);
-    answers_.push_back(answer);
-}
-
-void HeadlessWindow::SetDefaultAnswer(int answer)
-{
-    Guard g(*this);
-    defaultAnswer_ = answer;
-}
+void HeadlessWindow::QueueAnswer(int answer) { scripts_.QueueAnswer(answer); }
+void HeadlessWindow::SetDefaultAnswer(int answer) { scripts_.SetDefaultAnswer(answer); }
+std::vector<MessageBoxRecord> HeadlessWindow::MessageBoxes() const { return scripts_.MessageBoxes(); }
+void HeadlessWindow::QueueFileDialog(std::optional<FileDialogResult> result) { scripts_.QueueFileDialog(std::move(result)); }
+void HeadlessWindow::QueueFilePath(const std::string& path) { scripts_.QueueFilePath(path); }
+std::vector<FileDialogSpec> HeadlessWindow::FileDialogs() const { return scripts_.FileDialogs(); }
 
 void HeadlessWindow::SetMessageBoxHook(std::function<std::optional<int>(const MessageBoxRecord&)> hook)
 {
-    Guard g(*this);
-    boxHook_ = std::move(hook);
-}
-
-std::vector<MessageBoxRecord> HeadlessWindow::MessageBoxes() const
-{
-    Guard g(*this);
-    return boxes_;
-}
-
-void HeadlessWindow::QueueFileDialog(std::optional<FileDialogResult> result)
-{
-    Guard g(*this);
-    fileAnswers_.push_back(std::move(result));
-}
-
-void HeadlessWindow::QueueFilePath(const std::string& path)
-{
-    const size_t slash = path.find_last_of("\\/");
-    QueueFileDialog(FileDialogResult{path, slash == std::string::npos ? path : path.substr(slash + 1)});
+    scripts_.SetMessageBoxHook(std::move(hook));
 }
 
 void HeadlessWindow::SetFileDialogHook(std::function<std::optional<FileDialogResult>(const FileDialogSpec&)> hook)
 {
-    Guard g(*this);
-    fileHook_ = std::move(hook);
-}
-
-std::vector<FileDialogSpec> HeadlessWindow::FileDialogs() const
-{
-    Guard g(*this);
-    return fileDialogs_;
+    scripts_.SetFileDialogHook(std::move(hook));
 }
 
 void HeadlessWindow::SetTextListener(std::function<void(int id, const std::string& text)> listener)
 {
-    Guard g(*this);
-    textListener_ = std::move(listener);
+    rules_.SetTextListener(std::move(listener));
 }
 
-int HeadlessWindow::MessageBox(const std::string& text, const std::string& caption, unsigned type)
+// ---------------------------------------------------------------- what the window shows
+
+std::optional<HeadlessControl> HeadlessWindow::Control(int id) const { return controls_.Control(id); }
+std::vector<int> HeadlessWindow::ControlIds() const { return controls_.Ids(); }
+std::string HeadlessWindow::Text(int id) const { return controls_.Field(id, &HeadlessControl::text, std::string()); }
+bool HeadlessWindow::Enabled(int id) const { return controls_.Field(id, &HeadlessControl::enabled, false); }
+bool HeadlessWindow::Visible(int id) const { return controls_.Field(id, &HeadlessControl::visible, false); }
+bool HeadlessWindow::Redraw(int id) const { return controls_.Field(id, &HeadlessControl::redraw, false); }
+bool HeadlessWindow::Checked(int id) const { return controls_.Field(id, &HeadlessControl::checked, false); }
+int HeadlessWindow::TextLimit(int id) const { return controls_.Field(id, &HeadlessControl::textLimit, 0); }
+int HeadlessWindow::ComboSel(int id) const { return controls_.Field(id, &HeadlessControl::comboSel, -1); }
+int HeadlessWindow::ProgressPos(int id) const { return controls_.Field(id, &HeadlessControl::progressPos, 0); }
+int HeadlessWindow::ButtonBitmap(int id) const { return controls_.Field(id, &HeadlessControl::bitmap, 0); }
+int HeadlessWindow::Focus() const { return controls_.Focus(); }
+Point HeadlessWindow::WindowOrigin() const { return controls_.Origin(); }
+std::vector<int> HeadlessWindow::UnknownControls() const { return controls_.Unknown(); }
+
+std::vector<std::string> HeadlessWindow::ComboRows(int id) const
 {
-    const bool question = (type & 0xF) != MB_OK;
-    MessageBoxRecord record{text, caption, type, 0};
-    size_t index;
-    std::function<std::optional<int>(const MessageBoxRecord&)> hook;
-    {
-        Guard g(*this);
-        if (!Live()) return 0; // MessageBox fails without its owner window
-        boxes_.push_back(record);
-        index = boxes_.size() - 1;
-        hook = boxHook_;
-    }
-    CheckUnlocked();
-    std::optional<int> hookAnswer;
-    if (hook) hookAnswer = hook(record);
-    Guard g(*this);
-    int answer = IDOK;
-    if (question) {
-        if (hookAnswer) {
-            answer = *hookAnswer;
-        } else if (!answers_.empty()) {
-            answer = answers_.front();
-            answers_.pop_front();
-        } else {
-            answer = defaultAnswer_;
-        }
-    }
-    boxes_[index].answer = answer;
-    return answer;
+    return controls_.Field(id, &HeadlessControl::comboRows, std::vector<std::string>());
 }
-
-bool HeadlessWindow::RunFileDialog(const FileDialogSpec& spec, FileDialogResult& result)
-{
-    std::optional<FileDialogResult> answer;
-    std::function<std::optional<FileDialogResult>(const FileDialogSpec&)> hook;
-    {
-        Guard g(*this);
-        if (!Live()) return false;
-        fileDialogs_.push_back(spec);
-        if (!fileAnswers_.empty()) {
-            answer = std::move(fileAnswers_.front());
-            fileAnswers_.pop_front();
-        } else {
-            hook = fileHook_;
-        }
-    }
-    CheckUnlocked();
-    if (hook) answer = hook(spec);
-    if (!answer) return false;
-    result = *answer;
-    return true;
-}
-
-// ---------------------------------------------------------------- accessors
-
-std::optional<HeadlessControl> HeadlessWindow::Control(int id) const
-{
-    Guard g(*this);
-    const HeadlessControl* c = Find(id);
-    if (!c) return std::nullopt;
-    return *c;
-}
-
-std::vector<int> HeadlessWindow::ControlIds() const
-{
-    Guard g(*this);
-    std::vector<int> ids;
-    for (const HeadlessControl& c : controls_) ids.push_back(c.id);
-    return ids;
-}
-
-#define HEADLESS_FIELD(name, type, fallback, expr) \
-    type HeadlessWindow::name(int id) const          \
-    {                                                \
-        Guard g(*this);                              \
-        const HeadlessControl* c = Find(id);         \
-        return c ? (expr) : (fallback);              \
-    }
-
-HEADLESS_FIELD(Text, std::string, std::string(), c->text)
-HEADLESS_FIELD(Enabled, bool, false, c->enabled)
-HEADLESS_FIELD(Visible, bool, false, c->visible)
-HEADLESS_FIELD(Redraw, bool, false, c->redraw)
-HEADLESS_FIELD(Checked, bool, false, c->checked)
-HEADLESS_FIELD(TextLimit, int, 0, c->textLimit)
-HEADLESS_FIELD(ComboRows, std::vector<std::string>, std::vector<std::string>(), c->comboRows)
-HEADLESS_FIELD(ComboSel, int, -1, c->comboSel)
-HEADLESS_FIELD(ProgressPos, int, 0, c->progressPos)
-HEADLESS_FIELD(ProgressBkColour, Colour, kHeadlessDefaultColour, c->progressBk)
-HEADLESS_FIELD(ProgressBarColour, Colour, kHeadlessDefaultColour, c->progressBar)
-HEADLESS_FIELD(ButtonBitmap, int, 0, c->bitmap)
-#undef HEADLESS_FIELD
 
 std::pair<int, int> HeadlessWindow::ProgressRange(int id) const
 {
-    Guard g(*this);
-    const HeadlessControl* c = Find(id);
+    const std::optional<HeadlessControl> c = controls_.Control(id);
     return c ? std::make_pair(c->progressLow, c->progressHigh) : std::make_pair(0, 0);
 }
 
-int HeadlessWindow::Focus() const
+Colour HeadlessWindow::ProgressBkColour(int id) const
 {
-    Guard g(*this);
-    return focus_;
+    return controls_.Field(id, &HeadlessControl::progressBk, kHeadlessDefaultColour);
 }
 
-Point HeadlessWindow::WindowOrigin() const
+Colour HeadlessWindow::ProgressBarColour(int id) const
 {
-    Guard g(*this);
-    return origin_;
+    return controls_.Field(id, &HeadlessControl::progressBar, kHeadlessDefaultColour);
 }
 
-bool HeadlessWindow::ToolTipCreated() const
-{
-    Guard g(*this);
-    return toolTipCreated_;
-}
-
-bool HeadlessWindow::ToolTipActive() const
-{
-    Guard g(*this);
-    return toolTipActive_;
-}
-
-int HeadlessWindow::ToolTipMaxWidth() const
-{
-    Guard g(*this);
-    return toolTipMaxWidth_;
-}
-
-std::vector<ToolTipInfo> HeadlessWindow::ToolTips() const
-{
-    Guard g(*this);
-    return toolTips_;
-}
-
-std::vector<SystemMenuItem> HeadlessWindow::SystemMenu() const
-{
-    Guard g(*this);
-    return systemMenu_;
-}
-
-bool HeadlessWindow::AcceptsFiles() const
-{
-    Guard g(*this);
-    return acceptsFiles_;
-}
-
-std::vector<int> HeadlessWindow::Icons() const
-{
-    Guard g(*this);
-    return icons_;
-}
-
-int HeadlessWindow::AboutBoxesShown() const
-{
-    Guard g(*this);
-    return aboutBoxes_;
-}
-
-std::vector<DefaultCall> HeadlessWindow::DefaultCalls() const
-{
-    Guard g(*this);
-    return defaultCalls_;
-}
-
-int HeadlessWindow::DefaultProcessingCount() const
-{
-    Guard g(*this);
-    return static_cast<int>(defaultCalls_.size());
-}
-
-std::vector<int> HeadlessWindow::UnknownControls() const
-{
-    Guard g(*this);
-    return unknown_;
-}
+bool HeadlessWindow::ToolTipCreated() const { return shell_.ToolTipCreated(); }
+bool HeadlessWindow::ToolTipActive() const { return shell_.ToolTipActive(); }
+int HeadlessWindow::ToolTipMaxWidth() const { return shell_.ToolTipMaxWidth(); }
+std::vector<ToolTipInfo> HeadlessWindow::ToolTips() const { return shell_.ToolTips(); }
+std::vector<SystemMenuItem> HeadlessWindow::SystemMenu() const { return shell_.SystemMenu(); }
+bool HeadlessWindow::AcceptsFiles() const { return shell_.AcceptsFiles(); }
+std::vector<int> HeadlessWindow::Icons() const { return shell_.Icons(); }
+int HeadlessWindow::AboutBoxesShown() const { return shell_.AboutBoxesShown(); }
+std::vector<DefaultCall> HeadlessWindow::DefaultCalls() const { return shell_.DefaultCalls(); }
+int HeadlessWindow::DefaultProcessingCount() const { return static_cast<int>(shell_.DefaultCalls().size()); }
 
 // ---------------------------------------------------------------- IDialogWindow: controls
 
 void HeadlessWindow::SetWindowText(int id, const std::string& text)
 {
-    bool changed, isEdit;
-    {
-        Guard g(*this);
-        if (!Live()) return;
-        HeadlessControl* c = FindOrNote(id);
-        if (!c) return;
-        changed = c->text != text;
-        c->text = text;
-        isEdit = id != kNoControl && c->kind == ControlKind::Edit;
-    }
-    Wake();
-    TextChanged(id, text, changed, isEdit);
+    Request([&] {
+        const std::optional<HeadlessControls::TextChange> change = controls_.SetText(id, text);
+        if (!change) return;
+        loop_.Wake();
+        rules_.TextChanged(id, text, change->changed, change->isEdit);
+    });
 }
 
 std::string HeadlessWindow::GetWindowText(int id)
 {
-    Guard g(*this);
-    if (!Live()) return {};
-    const HeadlessControl* c = FindOrNote(id);
-    return c ? c->text : std::string();
+    return thread_.Call([&] { return life_.Live() ? controls_.Text(id) : std::string(); });
 }
 
 void HeadlessWindow::EnableWindow(int id, bool enable)
 {
-    bool loseFocus;
-    {
-        Guard g(*this);
-        if (!Live()) return;
-        HeadlessControl* c = FindOrNote(id);
-        if (!c) return;
-        c->enabled = enable;
-        loseFocus = !enable && id != kNoControl && focus_ == id;
-    }
-    Wake();
-    if (loseFocus) MoveFocus(kNoControl); // a disabled window cannot keep the focus
+    Request([&] {
+        const bool loseFocus = controls_.SetEnabled(id, enable);
+        loop_.Wake();
+        if (loseFocus) rules_.MoveFocus(kNoControl);
+    });
 }
 
 bool HeadlessWindow::IsWindowEnabled(int id)
 {
-    Guard g(*this);
-    if (!Live()) return false;
-    const HeadlessControl* c = FindOrNote(id);
-    return c && c->enabled;
+    return thread_.Call([&] { return life_.Live() && controls_.IsEnabled(id); });
 }
 
 void HeadlessWindow::ShowWindow(int id, bool show)
 {
-    bool loseFocus;
-    {
-        Guard g(*this);
-        if (!Live()) return;
-        HeadlessControl* c = FindOrNote(id);
-        if (!c) return;
-        c->visible = show;
-        loseFocus = !show && id != kNoControl && focus_ == id;
-    }
-    Wake();
-    if (loseFocus) MoveFocus(kNoControl); // hiding the focus gives it to the dialog
+    Request([&] {
+        const bool loseFocus = controls_.SetVisible(id, show);
+        loop_.Wake();
+        if (loseFocus) rules_.MoveFocus(kNoControl);
+    });
 }
 
 bool HeadlessWindow::IsWindowVisible(int id)
 {
-    Guard g(*this);
-    if (!Live()) return false;
-    const HeadlessControl* c = FindOrNote(id);
-    return c && c->visible;
+    return thread_.Call([&] { return life_.Live() && controls_.IsVisible(id); });
 }
 
 void HeadlessWindow::SetRedraw(int id, bool redraw)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    if (HeadlessControl* c = FindOrNote(id)) c->redraw = redraw;
+    Request([&] { controls_.SetRedraw(id, redraw); });
 }
 
 void HeadlessWindow::SetFocus(int id)
 {
-    {
-        Guard g(*this);
-        if (!Live()) return;
-        if (!FindOrNote(id)) return;
-    }
-    MoveFocus(id);
+    Request([&] {
+        if (controls_.Reach(id)) rules_.MoveFocus(id);
+    });
 }
 
 Rect HeadlessWindow::GetWindowRect(int id)
 {
-    Guard g(*this);
-    if (!Live()) return {};
-    const HeadlessControl* c = FindOrNote(id);
-    return c ? ToScreen(c->dialogUnits) : Rect{};
+    return thread_.Call([&] { return life_.Live() ? controls_.ScreenRect(id) : Rect{}; });
 }
 
 void HeadlessWindow::SetCheck(int id, bool checked)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    HeadlessControl* c = FindOrNote(id);
-    if (c && c->style == ControlStyle::AutoCheck) c->checked = checked; // push buttons ignore BM_SETCHECK
+    Request([&] { controls_.SetCheck(id, checked); });
 }
 
 bool HeadlessWindow::GetCheck(int id)
 {
-    Guard g(*this);
-    if (!Live()) return false;
-    const HeadlessControl* c = FindOrNote(id);
-    return c && c->style == ControlStyle::AutoCheck && c->checked;
+    return thread_.Call([&] { return life_.Live() && controls_.GetCheck(id); });
 }
 
 void HeadlessWindow::SetButtonBitmap(int id, int bitmapResource)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    if (HeadlessControl* c = FindOrNote(id)) c->bitmap = bitmapResource;
+    Request([&] { controls_.SetBitmap(id, bitmapResource); });
 }
 
 void HeadlessWindow::LimitText(int id, int characters)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    if (HeadlessControl* c = FindOrNote(id)) c->textLimit = characters;
+    Request([&] { controls_.SetTextLimit(id, characters); });
 }
 
 int HeadlessWindow::ComboAddString(int id, const std::string& text)
 {
-    Guard g(*this);
-    if (!Live()) return -1;
-    HeadlessControl* c = FindOrNote(id);
-    if (!c || c->kind != ControlKind::Combo) return -1; // CB_ERR
-    c->comboRows.push_back(text);
-    return static_cast<int>(c->comboRows.size()) - 1;
+    return thread_.Call([&] { return life_.Live() ? controls_.ComboAdd(id, text) : -1; });
 }
 
 void HeadlessWindow::ComboSetCurSel(int id, int row)
 {
-    std::string text;
-    bool changed;
-    {
-        Guard g(*this);
-        if (!Live()) return;
-        HeadlessControl* c = FindOrNote(id);
-        if (!c || c->kind != ControlKind::Combo) return;
-        // Out of range clears the selection, as CB_SETCURSEL does.
-        const bool valid = row >= 0 && row < static_cast<int>(c->comboRows.size());
-        c->comboSel = valid ? row : -1;
-        text = valid ? c->comboRows[row] : std::string();
-        changed = c->text != text;
-        c->text = text;
-    }
-    TextChanged(id, text, changed, false); // the listener only: CB_SETCURSEL notifies nothing
+    Request([&] {
+        const auto selected = controls_.ComboSetSel(id, row);
+        // The listener only: CB_SETCURSEL notifies nothing.
+        if (selected) rules_.TextChanged(id, selected->first, selected->second, false);
+    });
 }
 
 int HeadlessWindow::ComboGetCurSel(int id)
 {
-    Guard g(*this);
-    if (!Live()) return -1;
-    const HeadlessControl* c = FindOrNote(id);
-    return c ? c->comboSel : -1;
+    return thread_.Call([&] { return life_.Live() ? controls_.ComboSel(id) : -1; });
 }
 
 std::string HeadlessWindow::ComboGetRowText(int id, int row)
 {
-    Guard g(*this);
-    if (!Live()) return {};
-    const HeadlessControl* c = FindOrNote(id);
-    if (!c || row < 0 || row >= static_cast<int>(c->comboRows.size())) return {};
-    return c->comboRows[row];
+    return thread_.Call([&] { return life_.Live() ? controls_.ComboRowText(id, row) : std::string(); });
 }
 
 void HeadlessWindow::ProgressSetRange(int id, int low, int high)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    HeadlessControl* c = FindOrNote(id);
-    if (!c) return;
-    c->progressLow = low;
-    c->progressHigh = high;
-    if (low <= high) c->progressPos = std::clamp(c->progressPos, low, high); // the bar keeps its position inside the range
+    Request([&] { controls_.ProgressSetRange(id, low, high); });
 }
 
 void HeadlessWindow::ProgressSetPos(int id, int position)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    HeadlessControl* c = FindOrNote(id);
-    if (!c) return;
-    c->progressPos = c->progressLow <= c->progressHigh ? std::clamp(position, c->progressLow, c->progressHigh) : position;
+    Request([&] { controls_.ProgressSetPos(id, position); });
 }
 
-void HeadlessWindow::ProgressSetBkColour(int id, Colour colour)
+void HeadlessWindow::ProgressSetBkColour(int id, Colour c)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    if (HeadlessControl* c = FindOrNote(id)) c->progressBk = colour;
+    Request([&] { controls_.ProgressSetBkColour(id, c); });
 }
 
-void HeadlessWindow::ProgressSetBarColour(int id, Colour colour)
+void HeadlessWindow::ProgressSetBarColour(int id, Colour c)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    if (HeadlessControl* c = FindOrNote(id)) c->progressBar = colour;
+    Request([&] { controls_.ProgressSetBarColour(id, c); });
 }
 
-// ---------------------------------------------------------------- IDialogWindow: tooltips
+// ---------------------------------------------------------------- IDialogWindow: tooltips and the frame
 
-void HeadlessWindow::ToolTipCreate()
-{
-    Guard g(*this);
-    if (!Live()) return;
-    toolTipCreated_ = true;
-}
-
-void HeadlessWindow::ToolTipActivate(bool active)
-{
-    Guard g(*this);
-    if (!Live()) return;
-    toolTipActive_ = active;
-}
+void HeadlessWindow::ToolTipCreate() { Request([&] { shell_.ToolTipCreate(); }); }
+void HeadlessWindow::ToolTipActivate(bool active) { Request([&] { shell_.ToolTipActivate(active); }); }
+void HeadlessWindow::ToolTipSetMaxTipWidth(int width) { Request([&] { shell_.ToolTipSetMaxTipWidth(width); }); }
+void HeadlessWindow::DragAcceptFiles(bool accept) { Request([&] { shell_.DragAcceptFiles(accept); }); }
+void HeadlessWindow::SetIcon(int iconResource) { Request([&] { shell_.AddIcon(iconResource); }); }
+void HeadlessWindow::ShowAboutBox() { Request([&] { shell_.AboutBoxShown(); }); }
 
 void HeadlessWindow::ToolTipAddTool(int id, const std::string& text)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    toolTips_.push_back({id, text});
+    Request([&] { shell_.ToolTipAddTool(id, text); });
 }
 
 void HeadlessWindow::ToolTipUpdateTipText(int id, const std::string& text)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    for (ToolTipInfo& t : toolTips_) {
-        if (t.id == id) {
-            t.text = text;
-            return;
-        }
-    }
-    // TTM_UPDATETIPTEXT for a tool never added changes nothing.
-}
-
-void HeadlessWindow::ToolTipSetMaxTipWidth(int width)
-{
-    Guard g(*this);
-    if (!Live()) return;
-    toolTipMaxWidth_ = width;
-}
-
-// ---------------------------------------------------------------- IDialogWindow: the dialog window
-
-void HeadlessWindow::DragAcceptFiles(bool accept)
-{
-    Guard g(*this);
-    if (!Live()) return;
-    acceptsFiles_ = accept;
+    Request([&] { shell_.ToolTipUpdateTipText(id, text); });
 }
 
 void HeadlessWindow::AppendSystemMenu(int commandId, const std::string& text)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    systemMenu_.push_back({commandId, text});
+    Request([&] { shell_.AppendSystemMenu(commandId, text); });
 }
 
 bool HeadlessWindow::HasSystemMenu()
 {
-    Guard g(*this);
-    if (!Live()) return false;
-    return hasSystemMenu_;
-}
-
-void HeadlessWindow::SetIcon(int iconResource)
-{
-    Guard g(*this);
-    if (!Live()) return;
-    icons_.push_back(iconResource);
-}
-
-void HeadlessWindow::ShowAboutBox()
-{
-    Guard g(*this);
-    if (!Live()) return;
-    ++aboutBoxes_;
+    return thread_.Call([&] { return life_.Live() && shell_.HasSystemMenu(); });
 }
 
 Point HeadlessWindow::GetCursorPos()
 {
-    Guard g(*this);
-    Live();
-    return cursor_;
+    return thread_.Call([&] {
+        life_.Live(); // counted once the window is gone; the cursor is still somewhere
+        return shell_.CursorPos();
+    });
 }
 
 std::string HeadlessWindow::LoadString(int stringResource)
 {
-    Guard g(*this);
-    auto it = strings_.find(stringResource);
-    return it == strings_.end() ? std::string() : it->second;
+    return thread_.Call([&] { return shell_.LoadString(stringResource); });
+}
+
+// ---------------------------------------------------------------- IDialogWindow: the dialog window
+
+void HeadlessWindow::SetTimer(int timerId, unsigned periodMs)
+{
+    Request([&] { loop_.SetTimer(timerId, periodMs); });
+}
+
+void HeadlessWindow::KillTimer(int timerId)
+{
+    Request([&] { loop_.Timers().Kill(timerId); });
+}
+
+int HeadlessWindow::MessageBox(const std::string& text, const std::string& caption, unsigned type)
+{
+    // MessageBox fails (0) without its owner window.
+    return thread_.Call([&] { return life_.Live() ? scripts_.MessageBox(text, caption, type) : 0; });
+}
+
+bool HeadlessWindow::RunFileDialog(const FileDialogSpec& spec, FileDialogResult& result)
+{
+    return thread_.Call([&] { return life_.Live() && scripts_.RunFileDialog(spec, result); });
 }
 
 void HeadlessWindow::EndDialog(int result)
 {
-    {
-        Guard g(*this);
-        if (!Live()) return;
-        ended_ = true;
-        result_ = result; // until the modal loop sees it, the last call wins
-    }
-    wake_.notify_all();
+    Request([&] { life_.End(result); });
+    loop_.Wake();
 }
 
 intptr_t HeadlessWindow::DefaultProcessing(uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
-    {
-        Guard g(*this);
-        if (!Live()) return 0;
-        defaultCalls_.push_back({message, wParam, lParam});
-    }
-    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
-        // DefWindowProc: the close command sends WM_CLOSE.
-        Message close;
-        close.message = WM_CLOSE;
-        Send(close);
-    } else if (message == WM_CLOSE) {
-        // DefDlgProc: WM_CLOSE posts IDCANCEL's click, unless an IDCANCEL control is disabled.
-        bool post;
-        {
-            Guard g(*this);
-            const HeadlessControl* cancel = Find(IDCANCEL);
-            post = !cancel || cancel->enabled;
-        }
-        if (post) {
-            Message command;
-            command.message = WM_COMMAND;
-            command.wParam = MakeCommandParam(IDCANCEL, BN_CLICKED);
-            command.controlId = IDCANCEL;
-            PostMessage(command);
-        }
-    }
-    return 0;
-}
-
-// ---------------------------------------------------------------- HeadlessWindowSystem
-
-HeadlessWindowSystem::HeadlessWindowSystem(IClock& clock, VirtualClock* virtualClock)
-    : clock_(clock), virtualClock_(virtualClock)
-{
-}
-
-bool HeadlessWindowSystem::InitCommonControls(uint32_t structureSize, uint32_t classMask)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    commonControls_.push_back({structureSize, classMask});
-    return true;
-}
-
-void HeadlessWindowSystem::SetRegistryKey(const std::string& company)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    registryKey_ = company;
-}
-
-int HeadlessWindowSystem::RunModal(CDialog& dialog)
-{
-    HeadlessWindow* w;
-    std::chrono::milliseconds limit;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        windows_.push_back(std::make_unique<HeadlessWindow>(dialog, clock_, virtualClock_));
-        w = windows_.back().get();
-        limit = safetyLimit_;
-    }
-    w->SetPumpSafetyLimit(limit);
-    if (onCreate) onCreate(*w);
-    w->Open();
-    if (onOpen) onOpen(*w);
-    w->PumpMessagesUntil([w] { return w->Ended(); });
-    const int result = w->Ended() ? w->Result() : -1;
-    w->MarkDestroyed();
-    return result;
-}
-
-void HeadlessWindowSystem::SetPumpSafetyLimit(std::chrono::milliseconds limit)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    safetyLimit_ = limit;
-}
-
-std::vector<HeadlessWindowSystem::CommonControlsCall> HeadlessWindowSystem::CommonControlsCalls() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return commonControls_;
-}
-
-std::string HeadlessWindowSystem::RegistryKey() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return registryKey_;
-}
-
-HeadlessWindow* HeadlessWindowSystem::LastWindow() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return windows_.empty() ? nullptr : windows_.back().get();
-}
-
-int HeadlessWindowSystem::ModalRuns() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(windows_.size());
+    return thread_.Call([&] { return life_.Live() ? rules_.DefaultProcessing(message, wParam, lParam) : 0; });
 }

@@ -1,148 +1,54 @@
 #pragma once
 // The headless window backend: an in-memory IDialogWindow for the tests and
-// for the Linux console front end.
+// for the Linux console front end. This class is the façade; each job lives
+// in a part of its own:
+//   HeadlessControls    the controls' state and each control's own rules
+//   NotificationRules   what reaches the dialog, in Windows' order
+//   UserDriver          the user's clicks, keys, typing and drops
+//   MessageLoop         posted messages, the timers (TimerQueue) and the pump
+//   DialogThread        the one thread inside the dialog
+//   ScriptedDialogs     message boxes and file dialogs answered from a script
+//   ShellRecord         tooltips, system menu, icons, the about box, ...
+//   WindowLife          opened, ended, destroyed (late calls counted)
 //
-// Controls. The main dialog (template 102, IDD_RODEDIZ_DIALOG) gets one
-// control for each row of MainDialogControls(), the same table the Win32 .rc
-// is built from; any other template starts with no controls (a test adds its
-// own with AddControl). Identifier kNoControl (0) stands for the dialog
-// window itself (its caption, its rectangle, focus on no control).
-//
-// Geometry. Dialog units become pixels with fixed base units: x * 6 / 4 and
-// y * 13 / 8 (kHeadlessBaseUnitX/Y, each rounded as MulDiv does). These are
-// the classic 96-DPI base units (6 by 13), taken as an approximation of
-// Arial 10 point; they are not measured from a font. The client area's top
-// left corner lies at a window origin in screen coordinates (100,100 unless
-// set), so GetWindowRect gives screen coordinates; GetCursorPos returns a
-// point the test sets.
-//
-// Threads. Every member may be called from any thread. One mutex guards the
-// state; it is never held while the backend calls into the dialog
-// (notifications, message-map dispatch, PreTranslateMessage, FilterChar,
-// OnInitDialog) or into a hook of the test (message-box and file-dialog
-// hooks, the text listener). There is no window thread of its own: a
-// notification that a call raises is dispatched on the calling thread before
-// the call returns (as SendMessage from the window's own thread would), and
-// RunOnWindowThread(fn) just calls fn. Two threads may therefore be inside
-// the dialog's handlers at once; a front end that wants every user action on
-// one thread posts it (PostTask) to the thread that runs PumpMessagesUntil.
-// The driver calls (Click, PressKey, Close, ...) run on the calling thread.
-//
-// Notifications, raised at the moments Windows raises them:
-//   SetWindowText on an edit: EN_UPDATE, then EN_CHANGE (even when the text
-//     is unchanged, as WM_SETTEXT does); on other controls nothing.
-//   Focus changes (SetFocus, a click on a button or an edit, disabling or
-//     hiding the focused control): the focus moves first, then EN_KILLFOCUS
-//     for the edit losing it, then EN_SETFOCUS for the edit gaining it
-//     (skipped if a kill-focus handler moved the focus elsewhere); combo
-//     boxes raise CBN_KILLFOCUS/CBN_SETFOCUS the same way. Disabling or
-//     hiding the focused control leaves the focus on no control (kNoControl).
-//   ComboSetCurSel: nothing; SelectComboRow (the user): focus to the combo
-//     box, then CBN_SELCHANGE. DropDownCombo: focus, then CBN_DROPDOWN.
-//   Typing (TypeChar): the edit gets the focus if it has not (the user's
-//     click into it), WM_CHAR goes to PreTranslateMessage, then the bound
-//     control's filter (CDialog::FilterChar), then the edit takes it: upper
-//     case for EditUpper, digits only for EditDigitsRight (ES_NUMBER), not
-//     past the text limit (SetWindowText is not limited, as on Windows);
-//     then EN_UPDATE and EN_CHANGE.
-//   Click on a button: WM_LBUTTONDOWN to PreTranslateMessage, focus to the
-//     button, an auto check box toggles, then BN_CLICKED.
-//   Double click on a notify static: STN_CLICKED, then STN_DBLCLK (the first
-//     click of a double click is a click).
-//   Close box: WM_SYSCOMMAND SC_CLOSE; its default processing sends WM_CLOSE,
-//     whose default processing posts WM_COMMAND IDCANCEL BN_CLICKED (as
-//     DefWindowProc and DefDlgProc do), so the dialog's OnCancel runs.
-//   Keys (PressKey, posted WM_KEYDOWN): PreTranslateMessage first; then the
-//     dialog keys: Escape sends WM_COMMAND IDCANCEL, Return WM_COMMAND IDOK
-//     (BN_CLICKED both). Other keys go to the control and raise nothing.
-//     (Windows would click a focused default push button on Return; the table
-//     has no default push buttons, so Return always means IDOK here.)
-//   After OnInitDialog returns true the focus goes, as on Windows, to the
-//     first tab stop: taken here to be the first visible, enabled button,
-//     edit or combo box in template order.
-// Timers: periods under 10 ms are raised to 10 (USER_TIMER_MINIMUM); a timer
-// keeps its period until killed; setting a running timer restarts it.
-// Messages that Windows posts (keys, clicks, timers, system commands, dropped
-// files) go through PreTranslateMessage and then WindowProc; messages that
-// Windows sends (notifications, WM_DEVICECHANGE, WM_CLOSE) go to WindowProc.
-#include <atomic>
+// Threads. One thread at a time is inside the dialog: it runs the dialog's
+// handlers, the hooks of the test and the work of every request. Every member
+// may be called from any thread. A request (every IDialogWindow member but the
+// pump, and every user action) from a thread that is not inside is handed to
+// the thread inside and returns when that thread has run it, as SendMessage
+// does: while the test thread (or the console program's main thread) pumps,
+// a job's thread that sets a control's text or shows a message box waits for
+// the pump to run it. When nobody is inside, the calling thread goes in
+// itself, so a request never waits for a thread that does not process
+// messages. Posting (PostMessage, PostTask) never waits. What the window shows
+// (Text, Enabled, MessageBoxes, ...) and the set-up calls read and write state
+// only and never wait for the thread inside. No state lock is held while the
+// backend calls into the dialog or a hook (a call made while holding one
+// aborts at once).
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "app/control_table.h"
 #include "framework/dialog.h"
 #include "framework/window.h"
+#include "platform/headless/dialog_thread.h"
+#include "platform/headless/headless_controls.h"
+#include "platform/headless/message_loop.h"
+#include "platform/headless/notification_rules.h"
+#include "platform/headless/scripted_dialogs.h"
+#include "platform/headless/shell_record.h"
+#include "platform/headless/timer_queue.h"
+#include "platform/headless/user_driver.h"
+#include "platform/headless/window_life.h"
 #include "platform/portable/clock.h"
 
-constexpr int kHeadlessBaseUnitX = 6;   // pixels per 4 horizontal dialog units
-constexpr int kHeadlessBaseUnitY = 13;  // pixels per 8 vertical dialog units
-constexpr Point kHeadlessWindowOrigin = {100, 100};
-constexpr Colour kHeadlessDefaultColour = 0xFF000000; // CLR_DEFAULT: the system's colour
 constexpr int kHeadlessMainTemplate = 102;            // IDD_RODEDIZ_DIALOG
-constexpr uint32_t kHeadlessLButtonDblClk = 0x0203;   // WM_LBUTTONDBLCLK
-constexpr int kCurrentFocus = -1;                     // PressKey: the control that has the focus
-constexpr uint32_t kCbnSetFocus = 3;                  // CBN_SETFOCUS
-constexpr uint32_t kCbnKillFocus = 4;                 // CBN_KILLFOCUS
-
-// One control as the backend keeps it.
-struct HeadlessControl {
-    int id = 0;
-    ControlKind kind = ControlKind::Static;
-    ControlStyle style = ControlStyle::Static;
-    Rect dialogUnits;                   // left, top, right, bottom in dialog units
-    std::string text;                   // initially the caption
-    bool enabled = true;
-    bool visible = true;
-    bool redraw = true;
-    bool checked = false;               // auto check boxes only
-    int textLimit = 0;                  // 0: none set
-    std::vector<std::string> comboRows;
-    int comboSel = -1;
-    int progressLow = 0, progressHigh = 100, progressPos = 0;
-    Colour progressBk = kHeadlessDefaultColour;
-    Colour progressBar = kHeadlessDefaultColour;
-    int bitmap = 0;                     // button bitmap resource, 0: none
-};
-
-struct MessageBoxRecord {
-    std::string text;
-    std::string caption;                // as passed; empty: the program's title
-    unsigned type = 0;
-    int answer = 0;                     // 0 while the box is still open
-};
-
-struct TimerInfo {
-    int id = 0;
-    unsigned periodMs = 0;
-    uint64_t dueMs = 0;                 // next due time on the injected clock
-};
-
-struct ToolTipInfo {
-    int id = 0;
-    std::string text;
-};
-
-struct SystemMenuItem {
-    int commandId = 0;
-    std::string text;
-};
-
-struct DefaultCall {
-    uint32_t message = 0;
-    uintptr_t wParam = 0;
-    intptr_t lParam = 0;
-};
 
 class HeadlessWindow final : public IDialogWindow {
 public:
@@ -171,7 +77,7 @@ public:
     bool Destroyed() const;
     int CallsAfterDestroy() const;
 
-    // --- the user (driver API; each runs on the calling thread) ---
+    // --- the user (see UserDriver; each runs inside the dialog) ---
     bool Click(int id);                                  // false: disabled, unknown, or eaten
     bool DoubleClick(int id);
     bool ClickStatic(int id);                            // STN_CLICKED on a notify static
@@ -189,9 +95,9 @@ public:
     bool DropDownCombo(int id);                          // CBN_DROPDOWN
     void SetCursorPos(Point p);
 
-    // --- the message queue of the "window thread" ---
+    // --- the message queue ---
     void PostMessage(const Message& message);            // copies message.dropped
-    void PostTask(std::function<void()> task);           // runs on the pumping thread
+    void PostTask(std::function<void()> task);           // runs inside the dialog, on the pumping thread
     int ProcessPostedMessages();                         // everything posted so far; returns the count
     void SetPumpSafetyLimit(std::chrono::milliseconds limit); // 0: none (a console front end)
     bool PumpGaveUp() const;                             // a pump hit the safety limit
@@ -203,10 +109,10 @@ public:
     bool AdvanceTime(uint64_t ms);                       // false: no VirtualClock
     std::vector<TimerInfo> RunningTimers() const;        // by identifier
 
-    // --- message boxes and file dialogs ---
+    // --- message boxes and file dialogs (see ScriptedDialogs) ---
     void QueueAnswer(int answer);                        // for the next question
     void SetDefaultAnswer(int answer);                   // when the script is empty (IDOK)
-    // Called outside the lock when a box appears; an answer it returns
+    // Called inside the dialog when a box appears; an answer it returns
     // answers a question (OK boxes always return IDOK).
     void SetMessageBoxHook(std::function<std::optional<int>(const MessageBoxRecord&)> hook);
     std::vector<MessageBoxRecord> MessageBoxes() const;
@@ -216,7 +122,7 @@ public:
     void SetFileDialogHook(std::function<std::optional<FileDialogResult>(const FileDialogSpec&)> hook);
     std::vector<FileDialogSpec> FileDialogs() const;
 
-    // Called outside the lock whenever a control's text changes.
+    // Called inside the dialog whenever a control's text changes.
     void SetTextListener(std::function<void(int id, const std::string& text)> listener);
 
     // --- what the window shows ---
@@ -289,122 +195,33 @@ public:
     std::string LoadString(int stringResource) override;
     void EndDialog(int result) override;
     intptr_t DefaultProcessing(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
-    // Processes posted messages, then due timers, else waits a few ms of real
-    // time, until done() holds or the safety limit (60 s of real time unless
-    // set) runs out; the latter sets PumpGaveUp().
+    // Runs requests handed over, posted messages, then due timers, else waits
+    // a few ms of real time, until done() holds or the safety limit (60 s of
+    // real time unless set) runs out; the latter sets PumpGaveUp(). From a
+    // thread that is not inside, first waits until the dialog is free.
     void PumpMessagesUntil(const std::function<bool()>& done) override;
-    void RunOnWindowThread(const std::function<void()>& fn) override; // calls fn
+    // Runs fn inside the dialog (on the pumping thread while one pumps).
+    void RunOnWindowThread(const std::function<void()>& fn) override;
 
 private:
-    class Guard;
-    struct Posted {
-        Message message;
-        std::shared_ptr<std::vector<std::string>> dropped;
-        std::function<void()> task;
-    };
-    struct TimerState {
-        unsigned periodMs = 0;
-        uint64_t dueMs = 0;
-    };
-
-    // Under the lock.
-    HeadlessControl* Find(int id);
-    const HeadlessControl* Find(int id) const;
-    HeadlessControl* FindOrNote(int id); // records unknown identifiers
-    bool Live();                         // false after MarkDestroyed (counts the call)
-    Rect ToScreen(const Rect& dialogUnits) const;
-
-    // Outside the lock.
-    void CheckUnlocked() const;
-    intptr_t Send(const Message& m);
-    void Notify(int id, uint32_t code);
-    bool Translate(const Message& m);
-    void Deliver(const Message& m);      // a posted message: PreTranslate, dialog keys, WindowProc
-    void DialogKey(const Message& m);
-    bool InsertChar(int id, unsigned character);
-    void MoveFocus(int id);              // the focus change and its notifications
-    void TextChanged(int id, const std::string& text, bool changed, bool isEdit);
-    void SetDefaultFocus();
-    bool ProcessOnePosted();
+    // Runs a state-only request of the dialog inside, unless the window is gone.
+    template <typename Fn>
+    void Request(Fn fn)
+    {
+        thread_.Run([&] {
+            if (life_.Live()) fn();
+        });
+    }
 
     CDialog& dialog_;
-    IClock& clock_;
-    VirtualClock* virtualClock_;
-
-    mutable std::mutex mutex_;
-    mutable std::atomic<std::thread::id> owner_{};
-    std::condition_variable wake_;
-    HeadlessControl self_;               // the dialog window itself (id 0)
-    std::vector<HeadlessControl> controls_;
-    std::map<int, size_t> index_;
-    std::vector<int> unknown_;
-    Point origin_ = kHeadlessWindowOrigin;
-    Point cursor_ = kHeadlessWindowOrigin;
-    std::map<int, std::string> strings_;
-    bool hasSystemMenu_ = true;
-    bool open_ = false;
-    bool ended_ = false;
-    int result_ = 0;
-    bool destroyed_ = false;
-    int callsAfterDestroy_ = 0;
-    int focus_ = kNoControl;
-    std::deque<Posted> posted_;
-    std::chrono::milliseconds safetyLimit_{60000};
-    bool pumpGaveUp_ = false;
-    std::map<int, TimerState> timers_;
-    std::deque<int> answers_;
-    int defaultAnswer_ = IDOK;
-    std::function<std::optional<int>(const MessageBoxRecord&)> boxHook_;
-    std::vector<MessageBoxRecord> boxes_;
-    std::deque<std::optional<FileDialogResult>> fileAnswers_;
-    std::function<std::optional<FileDialogResult>(const FileDialogSpec&)> fileHook_;
-    std::vector<FileDialogSpec> fileDialogs_;
-    std::function<void(int, const std::string&)> textListener_;
-    bool toolTipCreated_ = false;
-    bool toolTipActive_ = false;
-    int toolTipMaxWidth_ = -1;
-    std::vector<ToolTipInfo> toolTips_;
-    std::vector<SystemMenuItem> systemMenu_;
-    bool acceptsFiles_ = false;
-    std::vector<int> icons_;
-    int aboutBoxes_ = 0;
-    std::vector<DefaultCall> defaultCalls_;
+    WindowLife life_;
+    HeadlessControls controls_;
+    ShellRecord shell_;
+    ScriptedDialogs scripts_;
+    DialogThread thread_;
+    MessageLoop loop_;
+    NotificationRules rules_;
+    UserDriver user_;
 };
 
-// The window system of the headless backend: runs each dialog on a
-// HeadlessWindow and keeps the windows (destroyed, but readable) for as long
-// as it lives, so that a test reads the final state after RunModal returned
-// and late calls from the dialog's code never reach freed memory.
-class HeadlessWindowSystem final : public IWindowSystem {
-public:
-    explicit HeadlessWindowSystem(IClock& clock, VirtualClock* virtualClock = nullptr);
-
-    bool InitCommonControls(uint32_t structureSize, uint32_t classMask) override; // records; true
-    void SetRegistryKey(const std::string& company) override;
-    // Creates the window, calls onCreate (queue answers there: OnInitDialog
-    // may ask), Opens it, calls onOpen, pumps until EndDialog and returns its
-    // result; -1 when the pump gave up first. The window is then destroyed.
-    int RunModal(CDialog& dialog) override;
-
-    std::function<void(HeadlessWindow&)> onCreate;
-    std::function<void(HeadlessWindow&)> onOpen;
-    void SetPumpSafetyLimit(std::chrono::milliseconds limit); // for every window; 0: none
-
-    struct CommonControlsCall {
-        uint32_t structureSize = 0;
-        uint32_t classMask = 0;
-    };
-    std::vector<CommonControlsCall> CommonControlsCalls() const;
-    std::string RegistryKey() const;
-    HeadlessWindow* LastWindow() const;                  // nullptr before the first RunModal
-    int ModalRuns() const;
-
-private:
-    IClock& clock_;
-    VirtualClock* virtualClock_;
-    mutable std::mutex mutex_;
-    std::vector<CommonControlsCall> commonControls_;
-    std::string registryKey_;
-    std::chrono::milliseconds safetyLimit_{60000};
-    std::vector<std::unique_ptr<HeadlessWindow>> windows_;
-};
+#include "platform/headless/headless_window_system.h"

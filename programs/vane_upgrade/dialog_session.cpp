@@ -1,5 +1,6 @@
 #include "programs/vane_upgrade/dialog_session.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -48,7 +49,13 @@ public:
     {
         // The session bounds its own waits; the backend's limit is meant for tests.
         window_->SetPumpSafetyLimit(std::chrono::milliseconds(0));
-        window_->SetMessageBoxHook([this](const MessageBoxRecord& box) { return p_.boxes.Show(box.text, box.caption, box.type); });
+        window_->SetMessageBoxHook([this](const MessageBoxRecord& box) {
+            // A box runs on the pumping thread: the pump's waits do not see the question.
+            const uint64_t shown = clock_.NowMs();
+            const std::optional<int> answer = p_.boxes.Show(box.text, box.caption, box.type);
+            boxTimeMs_ += clock_.NowMs() - shown;
+            return answer;
+        });
         window_->SetTextListener([this](int id, const std::string& text) { p_.display.OnText(id, text); });
         p_.bus.Attach([this](uintptr_t event) {
             Message m;
@@ -105,9 +112,15 @@ private:
     {
         uint64_t deadline = clock_.NowMs() + limitMs;
         uint64_t last = clock_.NowMs();
+        uint64_t boxTime = boxTimeMs_.load();
         bool timedOut = false;
         window_->PumpMessagesUntil([&] {
             const uint64_t now = clock_.NowMs();
+            // A question shown by the pump itself, or one still open on a
+            // thread that went in while nobody pumped.
+            const uint64_t boxTimeNow = boxTimeMs_.load();
+            deadline += boxTimeNow - boxTime;
+            boxTime = boxTimeNow;
             if (p_.boxes.Asking()) deadline += now - last;
             last = now;
             Tick(now);
@@ -313,6 +326,7 @@ private:
     IClock& clock_;
     std::unique_ptr<CRODEdizDlg> dlg_;
     std::unique_ptr<HeadlessWindow> window_;
+    std::atomic<uint64_t> boxTimeMs_{0}; // spent showing message boxes (waiting for the user)
     uint64_t lastBusPoll_ = 0;
     uint64_t lastProgressPoll_ = 0;
     uint32_t seriesNumber_ = 0;

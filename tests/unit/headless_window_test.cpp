@@ -129,7 +129,15 @@ private:
     void OnModeChange() { Log("selchange:" + std::to_string(Window()->ComboGetCurSel(kMode))); }
     void OnLabelClicked() { Log("label:clicked"); }
     void OnLabelDblClk() { Log("label:dblclk"); }
-    void OnFreeUpdate() { ++freeUpdates; }
+    // Notes a second thread inside the handlers, and a handler run off the pumping thread.
+    void OnFreeUpdate()
+    {
+        if (inside_.fetch_add(1) != 0) ++overlaps;
+        if (pumpingThread != std::thread::id() && std::this_thread::get_id() != pumpingThread) ++offPump;
+        std::this_thread::yield();
+        ++freeUpdates;
+        inside_.fetch_sub(1);
+    }
     void OnFreeChange() { ++freeChanges; }
     intptr_t OnTimerMessage(const Message& m)
     {
@@ -148,8 +156,11 @@ private:
 
 public:
     IClock* clockForLog = nullptr;
+    std::thread::id pumpingThread; // set: handlers must run there
+    std::atomic<int> overlaps{0}, offPump{0};
 
 private:
+    std::atomic<int> inside_{0};
     std::mutex logMutex_;
     std::vector<std::string> log_;
 };
@@ -494,6 +505,9 @@ TEST(HeadlessWindowSystemTest, RunModalPumpsUntilEndDialogAndThenTheWindowIsGone
     EXPECT_TRUE(system.LastWindow()->PumpGaveUp());
 }
 
+// Requests from several threads: one thread inside the dialog at a time,
+// whether nobody pumps (each goes in by itself) or the test thread pumps
+// (every handler runs there).
 TEST_F(HeadlessWindowTest, ConcurrentTextsTimersAndReadsStayConsistent)
 {
     constexpr int kThreads = 4;
@@ -529,6 +543,29 @@ TEST_F(HeadlessWindowTest, ConcurrentTextsTimersAndReadsStayConsistent)
     EXPECT_LE(seenByListener.size(), static_cast<size_t>(kThreads * kRounds));
     EXPECT_GT(seenByListener.size(), 0u);
     EXPECT_TRUE(window.RunningTimers().empty());
+    EXPECT_EQ(dialog.overlaps.load(), 0);
+
+    // The same while the test thread pumps: the workers' requests wait for it.
+    threads.clear();
+    dialog.pumpingThread = std::this_thread::get_id();
+    std::atomic<int> finished{0};
+    window.PostTask([&] { // started from inside the pump
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < kRounds / 10; ++i) {
+                    window.SetWindowText(kFree, "pumped" + std::to_string(t));
+                    window.RunOnWindowThread([&] { dialog.SetDlgItemText(kFree, "inside"); });
+                }
+                ++finished;
+            });
+        }
+    });
+    window.PumpMessagesUntil([&] { return finished.load() == kThreads; });
+    for (std::thread& t : threads) t.join();
+    EXPECT_FALSE(window.PumpGaveUp());
+    EXPECT_EQ(dialog.freeUpdates.load(), kThreads * kRounds + 2 * kThreads * (kRounds / 10));
+    EXPECT_EQ(dialog.overlaps.load(), 0);
+    EXPECT_EQ(dialog.offPump.load(), 0);
 }
 
 } // namespace

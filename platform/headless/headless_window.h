@@ -28,8 +28,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -224,4 +222,5 @@ private:
     UserDriver user_;
 };
 
+// The window system that runs dialogs on this window, for this header's users.
 #include "platform/headless/headless_window_system.h"

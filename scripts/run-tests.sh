@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
   libudev-dev libcli11-dev umockdev libumockdev-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
   wine64 wine32:i386 xvfb x11-apps imagemagick clang libclang-rt-14-dev \
-  dpkg-dev lintian scdoc
+  dpkg-dev lintian scdoc bash-completion
 cmake --preset native -S "$here" >/dev/null
 cmake --build "$here/build/native" -j"$(nproc)"
 cd "$here/build/native"

@@ -63,6 +63,21 @@ for word in $commands $listed; do
   grep -qE -- "(^|[^a-z-])$word([^a-z-]|\$)" <<<"$manual" || fail "the manual page lacks $word"
   grep -qE -- "(^|[^a-z-])$word([^a-z-]|\$)" "$completion" || fail "the completion lacks $word"
 done
+# The completion as bash runs it: an option's value is not taken for the
+# command, and a command's own options follow it.
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+  complete_line() {
+    bash -c 'source /usr/share/bash-completion/bash_completion; source "$1"; shift
+             COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+             _vane_upgrade; echo "${COMPREPLY[*]}"' _ "$completion" "$@" 2>/dev/null
+  }
+  offered=$(complete_line vane-upgrade --log upgrade.log "")
+  for c in $commands; do
+    grep -qw -- "$c" <<<"$offered" || fail "after --log FILE the completion offers '$offered', not $c"
+  done
+  complete_line vane-upgrade --emulate upgrade --serial-o | grep -qx -- "--serial-offset" ||
+    fail "upgrade --serial-o completes to '$(complete_line vane-upgrade --emulate upgrade --serial-o)'"
+fi
 if command -v man >/dev/null; then
   warnings=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/vane-upgrade.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "the manual page does not render cleanly: $warnings"

@@ -54,6 +54,7 @@ fi
 # in the completion.
 commands=$(sed -n '/^Subcommands:/,/^$/p' <<<"$help" | sed -n 's/^  \([a-z][a-z-]*\) .*/\1/p')
 [ -n "$commands" ] || fail "no commands in --help"
+for c in $commands; do "$program" "$c" --help >/dev/null || fail "$c --help"; done
 listed=$( { echo "$help"; for c in $commands; do "$program" "$c" --help; done; } |
           grep -oE -- '(^|[ ,])--[a-z][a-z-]*' | tr -d ' ,' | sort -u)
 manual=$(zcat "$root/usr/share/man/man1/vane-upgrade.1.gz" | sed 's/\\f[BIRP]//g; s/\\-/-/g')

@@ -134,14 +134,12 @@ bool IbrLink::CMD_IbrGetSTS(DeviceHandle d, uint8_t* b) { return Send(d, MakeGet
 
 bool IbrLink::CMD_IbrWrite(DeviceHandle d, const uint8_t* b, uint32_t length)
 {
-    PassThroughResult r;
     if (length > kIbrMaxWriteLength) {
         // The CDB holds 16 bits of length: never send a truncated one.
-        r = {false, 87}; // invalid parameter
-        WriteSystemErrorLine(kWriteResultNumber, "The parameter is incorrect.");
+        WriteResultLine(kWriteResultNumber, port_.InvalidParameterError());
         return false;
     }
-    r = Send(d, MakeWrite(length), const_cast<uint8_t*>(b));
+    const PassThroughResult r = Send(d, MakeWrite(length), const_cast<uint8_t*>(b));
     WriteResultLine(kWriteResultNumber, r.systemError);
     return r.completed;
 }

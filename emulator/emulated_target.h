@@ -110,6 +110,7 @@ public:
     PassThroughResult Send(DeviceHandle device, IbrRequestBlock& block, void* dataBuffer) override;
     std::string ErrorText(uint32_t systemError) override;
     uint32_t InvalidHandleError() override { return 6; }
+    uint32_t InvalidParameterError() override { return kEmuErrorInvalidParameter; }
 
     // --- bus presence and sessions ---
     // Whether the target is on the bus now (evaluated against the clock).

@@ -58,9 +58,8 @@ std::string SystemMessageText(DWORD error)
     char text[512] = {};
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                                         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    // As the system gives it, line break included.
     std::string message(text, length < sizeof text ? length : 0);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
     if (message.empty()) message = "Error " + std::to_string(error);
     return message;
 }

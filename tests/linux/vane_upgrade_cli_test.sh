@@ -7,6 +7,8 @@ case_name=$1
 work=$(mktemp -d /tmp/vane-cli-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# Copies of kept bytes go below the user's state folder: here, the case's own.
+export XDG_STATE_HOME="$work/state"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-}${ASAN_OPTIONS:+:}verify_asan_link_order=0
 
 fail() { echo "FAIL ($case_name): $*"; echo "--- stdout"; cat out.txt 2>/dev/null; echo "--- stderr"; cat err.txt 2>/dev/null; exit 1; }
@@ -35,6 +37,7 @@ upgrade_version_dump)
   grep -q "Registry values are not kept on Linux" log.txt || fail "the log lacks the registry note"
   grep -q "Mass Storage Connected !" log.txt || fail "the log lacks the discovery lines"
   ! grep -q "Mass Storage Connected" out.txt || fail "diagnostic lines reached the display"
+  [ ! -e Backup ] && [ ! -e state ] || fail "a successful upgrade left a backup folder behind"
   run --emulate --emulate-flash flash.bin version
   expect_code 0
   expect_out "Current version:Vane_TX_V1030"
@@ -54,6 +57,7 @@ declined_old_version)
   expect_code 1
   expect_err "Update File Version is old!"
   expect_err "Cancel (--no)"
+  expect_err "a question was declined"
   cmp flash.bin before.bin || fail "the declined upgrade changed the flash"
   # Without --no and without a terminal the question is answered Cancel as well.
   run --emulate --emulate-flash flash.bin upgrade old/Vane_TX_V1020.fir

@@ -18,7 +18,7 @@ vane_sources(WIN32_SOURCES platform/win32)
 add_library(vane_win32 OBJECT ${WIN32_SOURCES})
 target_link_libraries(vane_win32 PUBLIC vane_core
   setupapi cfgmgr32 comctl32 comdlg32 gdi32 user32 shell32 advapi32)
-# Common controls of the classic look: no manifest selects version 6, whose
+# Common controls of the classic look: the manifest selects no version 6, whose
 # visual styles would ignore the progress colours and the owner-drawn look.
 target_compile_definitions(vane_win32 PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 

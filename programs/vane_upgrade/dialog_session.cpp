@@ -180,7 +180,7 @@ private:
     void ChooseWith(int button, const std::string& path, const std::function<void()>& handler)
     {
         window_->QueueFilePath(path);
-        if (!window_->Click(button)) handler();
+        if (!window_->SendClick(button)) handler();
     }
 
     bool ChooseUpgrade()

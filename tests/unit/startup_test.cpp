@@ -19,9 +19,10 @@ TEST(StartUp, WindowBeforeTheMonitorReports)
         EXPECT_FALSE(rig.window->Redraw(id)) << id;
         EXPECT_FALSE(rig.window->IsWindowVisible(id)) << id;
     }
+    const bool checkId = rig.window->Checked(IDC_CHECK_ID);
     EXPECT_FALSE(rig.window->Click(IDC_WRITE_ID));
     EXPECT_FALSE(rig.window->Click(IDC_CHECK_ID));
-    EXPECT_FALSE(rig.window->Checked(IDC_CHECK_ID));
+    EXPECT_EQ(rig.window->Checked(IDC_CHECK_ID), checkId);
     ASSERT_EQ(rig.window->SystemMenu().size(), 1u);
     rig.WaitIdle();
 }

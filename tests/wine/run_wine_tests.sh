@@ -228,7 +228,7 @@ for preset in $PRESETS; do
         still-open 1 key escape expect-exit 20
     # Plugged in after start, its volume mounted late: one arrival (the volume's,
     # once it has its letter) starts one monitor run, which connects.
-    VANE_EMULATED_PLUG_AT_MS=4000 VANE_EMULATED_LETTER_DELAY_MS=1500 \
+    VANE_EMULATED_PLUG_AT_MS=5000 VANE_EMULATED_LETTER_DELAY_MS=1500 \
         scenario late-letter "$preset" RODEdiz-emulated.exe wait 1001 Disconnected 10 wait 1001 Connected 20 \
         wait-contains 1078 "Current version:Vane_TX_V1020" 10 key escape expect-exit 20
     count_arrivals "$preset" 1

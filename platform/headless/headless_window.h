@@ -60,6 +60,9 @@
 //   After OnInitDialog returns true the focus goes, as on Windows, to the
 //     first tab stop: taken here to be the first visible, enabled button,
 //     edit or combo box in template order.
+//   Redrawing switched off (SetRedraw false): the control is not drawn and
+//     behaves as hidden, as the system's default handling makes it: not
+//     visible, no tab stop, no mouse click (SendClick still reaches it).
 // Timers: periods under 10 ms are raised to 10 (USER_TIMER_MINIMUM); a timer
 // keeps its period until killed; setting a running timer restarts it.
 // Messages that Windows posts (keys, clicks, timers, system commands, dropped
@@ -172,7 +175,12 @@ public:
     int CallsAfterDestroy() const;
 
     // --- the user (driver API; each runs on the calling thread) ---
-    bool Click(int id);                                  // false: disabled, unknown, or eaten
+    // A click of the mouse: false when the control is disabled, unknown, not
+    // there for the mouse (redrawing off) or the click was eaten.
+    bool Click(int id);
+    // BM_CLICK: a program clicks the button, whatever the window shows (the
+    // engineering controls that the dialog keeps from drawing).
+    bool SendClick(int id);
     bool DoubleClick(int id);
     bool ClickStatic(int id);                            // STN_CLICKED on a notify static
     bool PressKey(uintptr_t vk, int focusedControlId = kCurrentFocus);

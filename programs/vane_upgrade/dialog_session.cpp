@@ -145,7 +145,7 @@ private:
         if (version.starts_with("Current version:") && version != "Current version: Unknown") return kExitSuccess;
         // The read after the connection did not show it: ask as the user would.
         p_.boxes.ResetCounts();
-        window_->Click(IDC_GET_VER);
+        window_->SendClick(IDC_GET_VER);
         if (!WaitQuiet()) return Stuck("the version read");
         const std::string again = window_->Text(IDC_VERSION);
         if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return kExitSuccess;
@@ -157,7 +157,7 @@ private:
     {
         p_.boxes.ResetCounts();
         window_->SetWindowText(IDC_ID_HEX, "");
-        window_->Click(IDC_READ_ID_HEX);
+        window_->SendClick(IDC_READ_ID_HEX);
         if (!WaitQuiet()) return Stuck("the identity read");
         const std::string hex = window_->Text(IDC_ID_HEX);
         if (p_.boxes.ErrorBoxes() > 0 || hex.empty()) {
@@ -180,13 +180,13 @@ private:
     void ChooseWith(int button, const std::string& path, const std::function<void()>& handler)
     {
         window_->QueueFilePath(path);
-        if (!window_->Click(button)) handler();
+        if (!window_->SendClick(button)) handler();
     }
 
     bool ChooseUpgrade()
     {
         if (!SelectMode(kModeRowSpi)) return false;
-        if (!window_->Checked(IDC_CODE_OPTION)) window_->Click(IDC_CODE_OPTION);
+        if (!window_->Checked(IDC_CODE_OPTION)) window_->SendClick(IDC_CODE_OPTION);
         std::string code = kDefaultCodeImagePath;
         if (!o_.image.empty()) {
             code = o_.image;

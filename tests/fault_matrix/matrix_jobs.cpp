@@ -170,7 +170,7 @@ MatrixJob SramDownloadJob()
         WriteFileBytes(code, Pattern(kSramImageSize, 7));
         rig.window->SelectComboRow(IDC_MODE, kModeRowSram);
         rig.window->QueueFilePath(code.string());
-        rig.window->Click(IDC_CODE_BUTTON);
+        rig.window->SendClick(IDC_CODE_BUTTON);
     };
     job.asked = [](DialogRig& rig, const RunStart& start, const std::vector<uint8_t>&) -> std::string {
         std::string d = Holds(rig.target.Sram(), 0, Pattern(kSramImageSize, 7), "SRAM");
@@ -192,7 +192,7 @@ MatrixJob DumpJob()
         AllowVersionRead(rig);
         rig.window->SelectComboRow(IDC_MODE, kModeRowDump);
         rig.window->QueueFilePath((rig.folder.Path() / "dump.bin").string());
-        rig.window->Click(IDC_CODE_BUTTON);
+        rig.window->SendClick(IDC_CODE_BUTTON);
         rig.window->SetWindowText(IDC_DUMP_LENGTH, std::to_string(kDumpSize));
     };
     job.beforeEachRun = [](DialogRig& rig) {

@@ -160,13 +160,13 @@ private:
         if (mode_ == kModeRowDump) {
             window->SelectComboRow(IDC_MODE, kModeRowDump);
             window->QueueFilePath((folder.Path() / "dump.bin").string());
-            window->Click(IDC_CODE_BUTTON);
+            window->SendClick(IDC_CODE_BUTTON);
             window->SetWindowText(IDC_DUMP_LENGTH, "20000");
         } else if (mode_ == kModeRowSram) {
             WriteFileBytes(folder.Path() / "code.bin", MakeDemoFirmware(6000));
             window->SelectComboRow(IDC_MODE, kModeRowSram);
             window->QueueFilePath((folder.Path() / "code.bin").string());
-            window->Click(IDC_CODE_BUTTON);
+            window->SendClick(IDC_CODE_BUTTON);
         }
     }
 

@@ -219,6 +219,9 @@ for preset in $PRESETS; do
     check manifest-real "$preset" ./windows_checks.exe manifest RODEdiz.exe
     check manifest-emulated "$preset" ./windows_checks.exe manifest RODEdiz-emulated.exe
     check volume-rights "$preset" ./windows_checks.exe volume-rights
+    # The link through the Windows pass-through on no device: failure, never
+    # success, and the system's message as it gives it.
+    check ping-nothing "$preset" ./ping_nothing.exe
     # The real link finds no device here: start-up texts, Return keeps the dialog, Escape ends it.
     # The window opens centred on the screen.
     scenario startup-real "$preset" RODEdiz.exe "${STARTUP[@]}" expect 1078 "Current version: Unknown" centred \

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -20,7 +21,8 @@
 #include "programs/vane_upgrade/exit_codes.h"
 #include "programs/vane_upgrade/list_targets.h"
 #include "programs/vane_upgrade/message_boxes.h"
-#include "programs/vane_upgrade/terminal_display.h"
+#include "programs/vane_upgrade/human_output.h"
+#include "programs/vane_upgrade/json_output.h"
 #include "programs/vane_upgrade/tracing_pass_through.h"
 
 namespace {
@@ -39,22 +41,72 @@ std::optional<std::string> ReadAnswerLine()
     return std::string(line);
 }
 
-// What every command works with: the display, the boxes, the link.
+uint64_t WallClockMs()
+{
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+Verbosity VerbosityOf(OutputMode mode)
+{
+    return mode == OutputMode::Verbose ? Verbosity::Verbose : mode == OutputMode::Quiet ? Verbosity::Quiet : Verbosity::Normal;
+}
+
+std::unique_ptr<IEventSink> MakeOutput(const Options& options, HumanOutput*& human)
+{
+    human = nullptr;
+    if (options.output == OutputMode::Json) return std::make_unique<JsonOutput>(stdout);
+    auto output = std::make_unique<HumanOutput>(stdout, stderr, isatty(STDOUT_FILENO) != 0, VerbosityOf(options.output));
+    human = output.get();
+    return output;
+}
+
+std::string DefaultPortName(const Options& options)
+{
+    if (!options.portName.empty()) return options.portName;
+    if (options.emulate) return "emulated";
+    return options.device.empty() ? "-" : options.device;
+}
+
+// What every command works with: the output, the boxes, the link.
 class Front {
 public:
     explicit Front(const Options& options)
         : options(options),
-          display(stdout, isatty(STDOUT_FILENO) != 0, clock),
+          output(MakeOutput(options, human)),
+          reporter(*output, clock, WallClockMs, DefaultPortName(options)),
           boxes(options.questions, isatty(STDIN_FILENO) != 0, stderr, ReadAnswerLine)
     {
-        boxes.SetBeforePrint([this] { display.ClearBar(); });
+        if (!options.portName.empty()) reporter.SetPort(options.portName, true);
+        boxes.SetBeforePrint([this] {
+            if (human != nullptr) human->ClearBar();
+        });
+        boxes.SetSilent(options.output == OutputMode::Json);
+        boxes.SetObserver([this](const std::string& caption, const std::string& text, std::optional<bool> ok) {
+            if (ok) reporter.Question(caption, text, *ok);
+            else reporter.Message(caption, text);
+        });
     }
 
     void Complain(const std::string& line)
     {
-        display.ClearBar();
-        std::fprintf(stderr, "vane-upgrade: %s\n", line.c_str());
-        std::fflush(stderr);
+        if (report.text.empty()) report.text = line;
+        reporter.Error(line);
+    }
+
+    // The last event of every run.
+    void Finish(int code)
+    {
+        if (finished) return;
+        finished = true;
+        ConsoleEvent result;
+        result.outcome = OutcomeOfExitCode(code, report.declined);
+        result.exitCode = code;
+        result.text = report.text;
+        result.serial = report.serial;
+        result.image = report.image;
+        result.identity = report.identity;
+        reporter.Result(result);
     }
 
     // The port the dialog sends through: the device's own, or the tracer in front of it.
@@ -68,20 +120,24 @@ public:
         return *tracer;
     }
 
-    int RunSession(IScsiPassThrough& port, IDeviceTree& tree, IBusEvents& bus)
+    int RunSession(IScsiPassThrough& port, IDeviceTree& tree, IBusEvents& bus,
+                   std::function<void(DeviceHandle, std::string&, std::string&)> locate)
     {
-        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, display, boxes,
-                           [this](const std::string& line) { Complain(line); }};
-        const int code = RunDialogSession(options, parts);
-        display.Finish();
-        return code;
+        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, reporter, boxes,
+                           [this](const std::string& line) { Complain(line); }, std::move(locate),
+                           [this](int code) { Finish(code); }};
+        return RunDialogSession(options, parts, report);
     }
 
     const Options& options;
     SystemClock clock;
     MemoryRegistry registry;
-    TerminalDisplay display;
+    HumanOutput* human = nullptr;
+    std::unique_ptr<IEventSink> output;
+    EventReporter reporter;
     ConsoleMessageBoxes boxes;
+    SessionReport report;
+    bool finished = false;
     std::unique_ptr<TracingPassThrough> tracer;
 };
 
@@ -107,11 +163,11 @@ int RunEmulated(Front& front, std::FILE* trace)
         IbrLink link(port);
         std::string version;
         const bool read = handle != nullptr && ReadFirmwareVersion(link, handle, version);
-        front.display.Line(FormatListLine("emulated", "-", read ? version : "version unreadable"));
+        front.reporter.Target(DefaultPortName(o), "-", read ? version : "version unreadable");
         code = handle != nullptr ? kExitSuccess : kExitNoTarget;
     } else {
         EmulatedBusEvents bus(target);
-        code = front.RunSession(port, tree, bus);
+        code = front.RunSession(port, tree, bus, [](DeviceHandle, std::string&, std::string& node) { node = "-"; });
     }
     if (!o.emulateFlash.empty()) {
         std::string error;
@@ -139,12 +195,12 @@ int ListDevices(Front& front, IScsiPassThrough& port)
         SgDevice* device = OpenSgDevice(target.sgNode, errorNumber, openError);
         if (device == nullptr) {
             if (IsAccessError(errorNumber)) front.Complain(AccessProblemLine(target.sgNode));
-            front.display.Line(FormatListLine(target.portPath, target.sgNode, "cannot be opened: " + openError));
+            front.reporter.Target(target.portPath, target.sgNode, "cannot be opened: " + openError);
             continue;
         }
         std::string version;
         const bool read = ReadFirmwareVersion(link, device, version);
-        front.display.Line(FormatListLine(target.portPath, target.sgNode, read ? version : "version unreadable"));
+        front.reporter.Target(target.portPath, target.sgNode, read ? version : "version unreadable");
         CloseSgDevice(device);
     }
     if (listed == 0) {
@@ -163,10 +219,32 @@ int RunDevice(Front& front, std::FILE* trace)
     UdevDeviceTree tree(selector);
     tree.SetAccessProblemListener([&front](const std::string& line) { front.Complain(line); });
     UdevBusEvents bus;
-    return front.RunSession(port, tree, bus);
+    return front.RunSession(port, tree, bus, [&tree](DeviceHandle handle, std::string& portPath, std::string& node) {
+        node = tree.NodeOf(handle);
+        for (const TargetLocation& target : tree.Targets())
+            if (target.sgNode == node) portPath = target.portPath;
+        if (node.empty()) node = "-";
+    });
 }
 
 } // namespace
+
+int UsageFailure(const Options& options, const std::string& problem)
+{
+    std::fprintf(stderr, "vane-upgrade: %s\n", problem.c_str());
+    std::fflush(stderr);
+    if (options.output == OutputMode::Json) {
+        ConsoleEvent result;
+        result.kind = EventKind::Result;
+        result.wallMs = WallClockMs();
+        result.port = DefaultPortName(options);
+        result.outcome = OutcomeOfExitCode(kExitUsage, false);
+        result.exitCode = kExitUsage;
+        result.text = problem;
+        JsonOutput(stdout).Emit(result);
+    }
+    return kExitUsage;
+}
 
 int RunVaneUpgrade(const Options& options)
 {
@@ -174,15 +252,13 @@ int RunVaneUpgrade(const Options& options)
     if (!options.logFile.empty()) {
         log.reset(std::fopen(options.logFile.c_str(), "w"));
         if (!log) {
-            std::fprintf(stderr, "vane-upgrade: --log %s: %s\n", options.logFile.c_str(), CLibraryErrorText(errno).c_str());
-            return kExitUsage;
+            return UsageFailure(options, "--log " + options.logFile + ": " + CLibraryErrorText(errno));
         }
     }
     if (!options.traceFile.empty()) {
         trace.reset(std::fopen(options.traceFile.c_str(), "w"));
         if (!trace) {
-            std::fprintf(stderr, "vane-upgrade: --trace %s: %s\n", options.traceFile.c_str(), CLibraryErrorText(errno).c_str());
-            return kExitUsage;
+            return UsageFailure(options, "--trace " + options.traceFile + ": " + CLibraryErrorText(errno));
         }
     }
     // The diagnostic lines go to the log only, never into the display.
@@ -201,6 +277,7 @@ int RunVaneUpgrade(const Options& options)
     {
         Front front(options);
         code = options.emulate ? RunEmulated(front, trace.get()) : RunDevice(front, trace.get());
+        front.Finish(code);
     }
     SilenceDiagnostics(); // the log closes below
     return code;

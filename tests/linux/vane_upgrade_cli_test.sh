@@ -130,7 +130,7 @@ no_target)
   code=$?
   expect_code 3
   expect_err "no transmitter found"
-  expect_out "Status: Disconnected"
+  expect_out "Result: no-target"
   timeout 60 umockdev-run -- "$VANE_UPGRADE" list >out.txt 2>err.txt </dev/null
   code=$?
   expect_code 3

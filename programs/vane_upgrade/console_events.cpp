@@ -63,6 +63,7 @@ std::string OutcomeOfExitCode(int exitCode, bool declined)
     case kExitSuccess: return "completed";
     case kExitUsage: return "usage";
     case kExitNoTarget: return "no-target";
+    case kExitInterrupted: return "interrupted";
     default: return declined ? "declined" : "failed";
     }
 }

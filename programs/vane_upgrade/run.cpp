@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "app/dialog_services.h"
 #include "device/diagnostics.h"
@@ -22,6 +24,7 @@
 #include "programs/vane_upgrade/list_targets.h"
 #include "programs/vane_upgrade/message_boxes.h"
 #include "programs/vane_upgrade/human_output.h"
+#include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/json_output.h"
 #include "programs/vane_upgrade/tracing_pass_through.h"
 
@@ -68,6 +71,12 @@ std::string DefaultPortName(const Options& options)
     return options.device.empty() ? "-" : options.device;
 }
 
+class Front;
+// The front that an interrupt tells its result through.
+std::mutex g_interruptibleMutex;
+Front* g_interruptible = nullptr;
+void TellInterrupted(int exitCode);
+
 // What every command works with: the output, the boxes, the link.
 class Front {
 public:
@@ -77,6 +86,11 @@ public:
           reporter(*output, clock, WallClockMs, DefaultPortName(options)),
           boxes(options.questions, isatty(STDIN_FILENO) != 0, stderr, ReadAnswerLine)
     {
+        {
+            std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+            g_interruptible = this;
+        }
+        interrupts::SetLastWords(TellInterrupted);
         if (!options.portName.empty()) reporter.SetPort(options.portName, true);
         boxes.SetBeforePrint([this] {
             if (human != nullptr) human->ClearBar();
@@ -88,6 +102,13 @@ public:
         });
     }
 
+    ~Front()
+    {
+        interrupts::SetLastWords(nullptr);
+        std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+        g_interruptible = nullptr;
+    }
+
     void Complain(const std::string& line)
     {
         if (report.text.empty()) report.text = line;
@@ -97,12 +118,11 @@ public:
     // The last event of every run.
     void Finish(int code)
     {
-        if (finished) return;
-        finished = true;
+        if (finished.exchange(true)) return;
         ConsoleEvent result;
         result.outcome = OutcomeOfExitCode(code, report.declined);
         result.exitCode = code;
-        result.text = report.text;
+        result.text = report.text.empty() && code == kExitInterrupted ? "interrupted" : report.text;
         result.serial = report.serial;
         result.image = report.image;
         result.identity = report.identity;
@@ -137,9 +157,15 @@ public:
     EventReporter reporter;
     ConsoleMessageBoxes boxes;
     SessionReport report;
-    bool finished = false;
+    std::atomic<bool> finished{false};
     std::unique_ptr<TracingPassThrough> tracer;
 };
+
+void TellInterrupted(int exitCode)
+{
+    std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+    if (g_interruptible != nullptr) g_interruptible->Finish(exitCode);
+}
 
 int RunEmulated(Front& front, std::FILE* trace)
 {

@@ -6,10 +6,19 @@
 set(commit "")
 find_package(Git QUIET)
 if(GIT_FOUND)
-  execute_process(COMMAND ${GIT_EXECUTABLE} -C ${SOURCE_DIR} rev-parse --short=12 HEAD
-                  OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
-  if(failed)
-    set(commit "")
+  # Only the sources' own checkout counts, not one they were unpacked into.
+  execute_process(COMMAND ${GIT_EXECUTABLE} -C ${SOURCE_DIR} rev-parse --show-toplevel
+                  OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
+  if(NOT failed)
+    file(REAL_PATH "${top}" top)
+    file(REAL_PATH "${SOURCE_DIR}" source)
+  endif()
+  if(NOT failed AND top STREQUAL source)
+    execute_process(COMMAND ${GIT_EXECUTABLE} -C ${SOURCE_DIR} rev-parse --short=12 HEAD
+                    OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
+    if(failed)
+      set(commit "")
+    endif()
   endif()
 endif()
 set(text "#pragma once\n// Written by the build (cmake/program_version.cmake).\n")

@@ -109,23 +109,34 @@ public:
         g_interruptible = nullptr;
     }
 
+    // Any thread (the tree tells of nodes it may not open from the monitor's).
     void Complain(const std::string& line)
     {
-        if (report.text.empty()) report.text = line;
+        {
+            std::lock_guard<std::mutex> lock(complaintMutex);
+            if (firstComplaint.empty()) firstComplaint = line;
+        }
         reporter.Error(line);
     }
 
-    // The last event of every run.
+    // The last event of every run (an interrupt's comes from the signals'
+    // thread, while the session may still write its report: it is not read).
     void Finish(int code)
     {
         if (finished.exchange(true)) return;
         ConsoleEvent result;
-        result.outcome = OutcomeOfExitCode(code, report.declined);
+        result.outcome = OutcomeOfExitCode(code, code != kExitInterrupted && report.declined);
         result.exitCode = code;
-        result.text = report.text.empty() && code == kExitInterrupted ? "interrupted" : report.text;
-        result.serial = report.serial;
-        result.image = report.image;
-        result.identity = report.identity;
+        if (code == kExitInterrupted) {
+            result.text = "interrupted";
+        } else {
+            result.text = report.text;
+            result.serial = report.serial;
+            result.image = report.image;
+            result.identity = report.identity;
+            std::lock_guard<std::mutex> lock(complaintMutex);
+            if (result.text.empty()) result.text = firstComplaint;
+        }
         reporter.Result(result);
     }
 
@@ -156,7 +167,9 @@ public:
     std::unique_ptr<IEventSink> output;
     EventReporter reporter;
     ConsoleMessageBoxes boxes;
-    SessionReport report;
+    SessionReport report; // written by the session on the main thread
+    std::mutex complaintMutex;
+    std::string firstComplaint;
     std::atomic<bool> finished{false};
     std::unique_ptr<TracingPassThrough> tracer;
 };
@@ -193,7 +206,7 @@ int RunEmulated(Front& front, std::FILE* trace)
         code = handle != nullptr ? kExitSuccess : kExitNoTarget;
     } else {
         EmulatedBusEvents bus(target);
-        code = front.RunSession(port, tree, bus, [](DeviceHandle, std::string&, std::string& node) { node = "-"; });
+        code = front.RunSession(port, tree, bus, [](DeviceHandle, std::string&, std::string& node) { node.assign(1, '-'); });
     }
     if (!o.emulateFlash.empty()) {
         std::string error;
@@ -249,7 +262,7 @@ int RunDevice(Front& front, std::FILE* trace)
         node = tree.NodeOf(handle);
         for (const TargetLocation& target : tree.Targets())
             if (target.sgNode == node) portPath = target.portPath;
-        if (node.empty()) node = "-";
+        if (node.empty()) node.assign(1, '-');
     });
 }
 

@@ -18,6 +18,7 @@ std::string FormatResultLine(const ConsoleEvent& result)
 {
     std::string line = "Result: " + result.outcome + " in " + FormatDuration(static_cast<uint64_t>(result.seconds + 0.5));
     if (!result.text.empty() && result.text != "Complete!") line += ": " + result.text;
+    if (!result.serial.empty()) line += "  series number " + result.serial;
     if (!result.versionAfter.empty())
         line += "  (" + (result.versionBefore.empty() ? std::string("?") : result.versionBefore) + " -> " + result.versionAfter + ")";
     return line;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -114,6 +115,30 @@ TEST_F(Output, PlainLinesForEveryStepAndEachQuarterOfEveryPhase)
                                  "Current version:Vane_TX_V1030\n"
                                  "Result: completed in 0:06  (Vane_TX_V1020 -> Vane_TX_V1030)\n";
     EXPECT_EQ(Text(), expected);
+}
+
+struct Recorder : IEventSink {
+    void Emit(const ConsoleEvent& e) override
+    {
+        if (e.kind == EventKind::Progress) runs.push_back(e.phase + " " + std::to_string(e.total.value_or(0)));
+    }
+    std::vector<std::string> runs;
+};
+
+TEST_F(Output, EachPhaseCountsTheBytesOfItsOwnFile)
+{
+    Recorder recorder;
+    EventReporter reporter(recorder, clock_, nullptr, "-");
+    reporter.JobStarting(Command::Upgrade, {200000, 150256});
+    for (const char* step : {"Block Erasing ...", "Write CODE to SPI Flash ...", "Data Compare...", "Block Erasing ...",
+                             "Write DATA to SPI Flash ...", "Data Compare..."}) {
+        reporter.OnText(IDC_PROGRESS_TEXT, step);
+        reporter.OnProgress(100);
+        reporter.OnProgress(0);
+    }
+    const std::vector<std::string> expected = {"erase 262144", "write 200000", "verify 200000",
+                                               "erase 196608", "data 150256",  "verify 150256"};
+    EXPECT_EQ(recorder.runs, expected);
 }
 
 TEST_F(Output, OnATerminalTheBarIsRedrawnInPlace)

@@ -861,6 +861,12 @@ void HeadlessWindow::SetTextListener(std::function<void(int id, const std::strin
     textListener_ = std::move(listener);
 }
 
+void HeadlessWindow::SetProgressListener(std::function<void(int id, int position)> listener)
+{
+    Guard g(*this);
+    progressListener_ = std::move(listener);
+}
+
 int HeadlessWindow::MessageBox(const std::string& text, const std::string& caption, unsigned type)
 {
     const bool question = (type & 0xF) != MB_OK;
@@ -1226,11 +1232,20 @@ void HeadlessWindow::ProgressSetRange(int id, int low, int high)
 
 void HeadlessWindow::ProgressSetPos(int id, int position)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    HeadlessControl* c = FindOrNote(id);
-    if (!c) return;
-    c->progressPos = c->progressLow <= c->progressHigh ? std::clamp(position, c->progressLow, c->progressHigh) : position;
+    std::function<void(int, int)> listener;
+    int shown = 0;
+    {
+        Guard g(*this);
+        if (!Live()) return;
+        HeadlessControl* c = FindOrNote(id);
+        if (!c) return;
+        const int before = c->progressPos;
+        c->progressPos = c->progressLow <= c->progressHigh ? std::clamp(position, c->progressLow, c->progressHigh) : position;
+        if (c->progressPos == before) return;
+        shown = c->progressPos;
+        listener = progressListener_;
+    }
+    if (listener) listener(id, shown);
 }
 
 void HeadlessWindow::ProgressSetBkColour(int id, Colour colour)

@@ -226,6 +226,8 @@ public:
 
     // Called outside the lock whenever a control's text changes.
     void SetTextListener(std::function<void(int id, const std::string& text)> listener);
+    // Called outside the lock whenever a progress bar's position changes.
+    void SetProgressListener(std::function<void(int id, int position)> listener);
 
     // --- what the window shows ---
     std::optional<HeadlessControl> Control(int id) const;
@@ -368,6 +370,7 @@ private:
     std::function<std::optional<FileDialogResult>(const FileDialogSpec&)> fileHook_;
     std::vector<FileDialogSpec> fileDialogs_;
     std::function<void(int, const std::string&)> textListener_;
+    std::function<void(int, int)> progressListener_;
     bool toolTipCreated_ = false;
     bool toolTipActive_ = false;
     int toolTipMaxWidth_ = -1;

@@ -76,19 +76,32 @@ public:
             return kExitNoTarget;
         }
         if (!WaitQuiet()) return Stuck("the version read");
+        report_.versionBefore = VersionShown();
         switch (o_.command) {
         case Command::Version: return ShowVersion();
         case Command::ReadId: return ShowIdentity();
         case Command::Upgrade:
         case Command::Sram:
         case Command::Dump: return RunJob();
-        case Command::List: break;
+        case Command::List:
+        case Command::Records:
+        case Command::SerialNext: break;
         }
         return kExitUsage;
     }
 
 private:
     bool Idle() { return dlg_->Threads().Idle() && !dlg_->m_bBusy; }
+
+    // The version the window shows, without its label; empty when unknown.
+    std::string VersionShown()
+    {
+        std::string text = window_->Text(IDC_VERSION);
+        const std::string label = "Current version:";
+        if (!text.starts_with(label)) return "";
+        text.erase(0, text.find_first_not_of(' ', label.size()));
+        return text == "Unknown" ? "" : text;
+    }
 
     bool VersionTimerRunning()
     {
@@ -236,8 +249,18 @@ private:
     bool ReserveSerial()
     {
         seriesNumber_ = o_.seriesNumber;
-        if (o_.serialFile.empty()) return true;
         std::string error;
+        if (o_.series && p_.serials != nullptr) {
+            if (!p_.serials->Take(seriesNumber_, error)) {
+                p_.complain("no series number could be taken: " + error);
+                report_.failure = "no series number could be taken: " + error;
+                return false;
+            }
+            report_.serialTaken = true;
+            report_.serial = seriesNumber_;
+            return true;
+        }
+        if (o_.serialFile.empty()) return true;
         if (!ReserveSerialNumber(o_.serialFile, seriesNumber_, error)) {
             p_.complain(error);
             return false;
@@ -250,6 +273,7 @@ private:
     int RunJob()
     {
         p_.boxes.ResetCounts();
+        report_.jobReached = true;
         bool chosen = false;
         switch (o_.command) {
         case Command::Upgrade: chosen = ReserveSerial() && ChooseUpgrade(); break;
@@ -258,7 +282,8 @@ private:
         default: break;
         }
         if (!chosen || p_.boxes.ErrorBoxes() > 0) {
-            if (p_.boxes.ErrorBoxes() == 0) p_.complain("the job could not be set up in the window");
+            if (p_.boxes.ErrorBoxes() == 0 && report_.failure.empty()) p_.complain("the job could not be set up in the window");
+            if (report_.failure.empty()) report_.failure = p_.boxes.ErrorBoxes() > 0 ? p_.boxes.LastText() : "the job could not be set up in the window";
             SeriesNotBurned();
             return kExitFailure;
         }
@@ -269,6 +294,7 @@ private:
         if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
             interrupts::SetJobRunning(false);
             p_.complain(p_.boxes.ErrorBoxes() > 0 ? "the job was refused" : "the job did not start (the transmitter does not answer)");
+            report_.failure = p_.boxes.ErrorBoxes() > 0 ? p_.boxes.LastText() : "the job did not start (the transmitter does not answer)";
             SeriesNotBurned();
             return kExitFailure;
         }
@@ -282,6 +308,7 @@ private:
         if (!WaitQuiet()) return Stuck("the version read after the job");
         p_.display.Finish();
 
+        report_.versionAfter = VersionShown();
         const JobOutcome outcome = dlg_->LastJobOutcome();
         const bool succeeded = outcome == JobOutcome::Succeeded && quietJob;
         if (outcome == JobOutcome::Succeeded && !succeeded)
@@ -292,17 +319,28 @@ private:
             for (char& c : why)
                 if (c == '\n') c = ' ';
             p_.complain("the job failed" + (why.empty() ? std::string() : ": " + why));
+            report_.result = declined ? JobResult::Declined : JobResult::Failed;
+            report_.failure = why.empty() ? "the job failed" : why;
             SeriesNotBurned();
             return kExitFailure;
         }
-        if (o_.series) p_.display.Line("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
+        report_.result = JobResult::Completed;
+        if (report_.serialTaken) p_.serials->Settle(seriesNumber_, true, "");
+        else if (o_.series) p_.display.Line("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
         return kExitSuccess;
     }
 
     void SeriesNotBurned()
     {
         if (!o_.series) return;
-        if (o_.serialFile.empty()) p_.complain("series number " + Hex(seriesNumber_) + " was not burned");
+        if (report_.serialTaken) {
+            for (char& c : report_.failure)
+                if (c == '\n') c = ' ';
+            p_.serials->Settle(seriesNumber_, false, report_.failure);
+            p_.complain("series number " + Hex(seriesNumber_) + " was not burned and stays unused (void in the store)");
+        } else if (p_.serials != nullptr) {
+            return; // none was taken
+        } else if (o_.serialFile.empty()) p_.complain("series number " + Hex(seriesNumber_) + " was not burned");
         else if (reserved_)
             p_.complain("series number " + Hex(seriesNumber_) + " was not burned and stays unused; " + o_.serialFile +
                         " holds the next one");
@@ -317,6 +355,8 @@ private:
     uint64_t lastProgressPoll_ = 0;
     uint32_t seriesNumber_ = 0;
     bool reserved_ = false; // the serial file already holds the number after seriesNumber_
+    JobReport unreported_;
+    JobReport& report_ = p_.report != nullptr ? *p_.report : unreported_;
 };
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "app/dialog_services.h"
 #include "programs/vane_upgrade/bus_events.h"
+#include "programs/vane_upgrade/job_report.h"
 #include "programs/vane_upgrade/message_boxes.h"
 #include "programs/vane_upgrade/options.h"
 #include "programs/vane_upgrade/terminal_display.h"
@@ -20,6 +21,9 @@ struct SessionParts {
     ConsoleMessageBoxes& boxes;
     // A line of the program's own on standard error ("vane-upgrade: ...").
     std::function<void(const std::string& line)> complain;
+    // With --records: what the job did, and the store's series numbers (else null).
+    JobReport* report = nullptr;
+    ISeriesNumberSource* serials = nullptr;
 };
 
 // Runs the command (upgrade, sram, dump, version, read-id) and returns its exit code.

@@ -18,8 +18,11 @@
 #include "programs/vane_upgrade/dialog_session.h"
 #include "programs/vane_upgrade/emulation.h"
 #include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/job_recorder.h"
 #include "programs/vane_upgrade/list_targets.h"
 #include "programs/vane_upgrade/message_boxes.h"
+#include "programs/vane_upgrade/record_store_access.h"
+#include "programs/vane_upgrade/records_commands.h"
 #include "programs/vane_upgrade/terminal_display.h"
 #include "programs/vane_upgrade/tracing_pass_through.h"
 
@@ -71,7 +74,9 @@ public:
     int RunSession(IScsiPassThrough& port, IDeviceTree& tree, IBusEvents& bus)
     {
         SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, display, boxes,
-                           [this](const std::string& line) { Complain(line); }};
+                           [this](const std::string& line) { Complain(line); },
+                           recorder ? &recorder->Report() : nullptr,
+                           recorder && options.serialFromStore ? recorder.get() : nullptr};
         const int code = RunDialogSession(options, parts);
         display.Finish();
         return code;
@@ -83,6 +88,7 @@ public:
     TerminalDisplay display;
     ConsoleMessageBoxes boxes;
     std::unique_ptr<TracingPassThrough> tracer;
+    std::unique_ptr<JobRecorder> recorder; // with --records, for a job
 };
 
 int RunEmulated(Front& front, std::FILE* trace)
@@ -111,6 +117,7 @@ int RunEmulated(Front& front, std::FILE* trace)
         code = handle != nullptr ? kExitSuccess : kExitNoTarget;
     } else {
         EmulatedBusEvents bus(target);
+        if (front.recorder) front.recorder->SetPort("emulated");
         code = front.RunSession(port, tree, bus);
     }
     if (!o.emulateFlash.empty()) {
@@ -163,13 +170,60 @@ int RunDevice(Front& front, std::FILE* trace)
     UdevDeviceTree tree(selector);
     tree.SetAccessProblemListener([&front](const std::string& line) { front.Complain(line); });
     UdevBusEvents bus;
-    return front.RunSession(port, tree, bus);
+    // The port as given, or the one the target was found at.
+    auto portOfTarget = [&front, &tree]() -> std::string {
+        if (!front.options.device.empty()) return front.options.device;
+        const std::vector<TargetLocation> targets = tree.Targets();
+        return targets.empty() ? std::string() : targets.front().portPath;
+    };
+    if (front.recorder) front.recorder->SetPortSource(portOfTarget);
+    const int code = front.RunSession(port, tree, bus);
+    if (front.recorder) front.recorder->SetPort(portOfTarget());
+    return code;
+}
+
+bool IsJob(Command command) { return command == Command::Upgrade || command == Command::Sram || command == Command::Dump; }
+
+// Opens the store of --records before anything reaches a device; the
+// commands on the store itself end here.
+std::optional<int> UseRecordStore(const Options& options, std::unique_ptr<IRecordStore>& store)
+{
+    std::string error;
+    store = OpenRecordStore(options.records, error);
+    int code = kExitSuccess;
+    if (store && options.command == Command::Records) {
+        const RecordsFormat format =
+            options.recordsCsv ? RecordsFormat::Csv : options.recordsJson ? RecordsFormat::Json : RecordsFormat::Table;
+        code = ListRecordsCommand(*store, format, options.recordsSerials, stdout, error);
+    } else if (store && options.command == Command::SerialNext) {
+        code = SerialNextCommand(*store, options.serialNext, stdout, error);
+    } else if (store && options.serialFromStore) {
+        bool available = false;
+        if (!store->HasNextSerial(available, error)) code = kExitFailure;
+        else if (!available) {
+            error = "the records store " + options.records +
+                    " has no series number to hand out: set the next one with serial-next HEX";
+            code = kExitFailure;
+        } else {
+            return std::nullopt;
+        }
+    } else if (store) {
+        return std::nullopt;
+    } else {
+        code = kExitFailure;
+    }
+    if (code != kExitSuccess) std::fprintf(stderr, "vane-upgrade: %s\n", error.c_str());
+    return code;
 }
 
 } // namespace
 
 int RunVaneUpgrade(const Options& options)
 {
+    std::unique_ptr<IRecordStore> store;
+    if (!options.records.empty())
+        if (const std::optional<int> code = UseRecordStore(options, store)) return *code;
+
     OutputFile log, trace;
     if (!options.logFile.empty()) {
         log.reset(std::fopen(options.logFile.c_str(), "w"));
@@ -200,7 +254,10 @@ int RunVaneUpgrade(const Options& options)
     int code;
     {
         Front front(options);
+        if (store && IsJob(options.command))
+            front.recorder = std::make_unique<JobRecorder>(*store, options, [&front](const std::string& line) { front.Complain(line); });
         code = options.emulate ? RunEmulated(front, trace.get()) : RunDevice(front, trace.get());
+        if (front.recorder) front.recorder->Finish();
     }
     SilenceDiagnostics(); // the log closes below
     return code;

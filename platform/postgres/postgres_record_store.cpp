@@ -38,12 +38,16 @@ private:
     PGresult* result_;
 };
 
-std::string LastLine(const char* message)
+std::string OneLine(const char* message)
 {
-    std::string text = message != nullptr ? message : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    for (char& c : text)
-        if (c == '\n') c = ' ';
+    // libpq's messages run over several indented lines: one line, single spaces.
+    std::string text;
+    for (const char* c = message != nullptr ? message : ""; *c != '\0'; ++c) {
+        const bool blank = *c == '\n' || *c == '\t' || *c == ' ';
+        if (!blank) text += *c;
+        else if (!text.empty() && text.back() != ' ') text += ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
 
@@ -62,7 +66,7 @@ bool PostgresRecordStore::CheckUri(const std::string& uri, std::string& problem)
     char* message = nullptr;
     PQconninfoOption* options = PQconninfoParse(uri.c_str(), &message);
     if (options == nullptr) {
-        problem = message != nullptr ? LastLine(message) : "cannot be read";
+        problem = message != nullptr ? OneLine(message) : "cannot be read";
         PQfreemem(message);
         return false;
     }
@@ -77,7 +81,7 @@ std::unique_ptr<PostgresRecordStore> PostgresRecordStore::Open(const std::string
     const char* values[] = {kConnectTimeoutSeconds, uri.c_str(), nullptr};
     pg_conn* conn = PQconnectdbParams(keys, values, 1);
     if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) {
-        error = "cannot connect: " + (conn != nullptr ? LastLine(PQerrorMessage(conn)) : std::string("out of memory"));
+        error = "cannot connect: " + (conn != nullptr ? OneLine(PQerrorMessage(conn)) : std::string("out of memory"));
         PQfinish(conn);
         return nullptr;
     }
@@ -119,7 +123,7 @@ public:
         open_ = false;
         return Do("COMMIT");
     }
-    std::string Error() const { return "PostgreSQL: " + LastLine(PQerrorMessage(conn_)); }
+    std::string Error() const { return "PostgreSQL: " + OneLine(PQerrorMessage(conn_)); }
 
 private:
     pg_conn* conn_;

@@ -48,12 +48,36 @@ std::string StateFolder()
 
 } // namespace
 
+std::string StoreShownName(const std::string& location)
+{
+    if (!IsPostgresUri(location)) return location;
+    std::string shown = location;
+    const size_t authority = shown.find("://") + 3;
+    const size_t at = shown.find('@', authority);
+    const size_t end = shown.find_first_of("/?", authority);
+    if (at != std::string::npos && (end == std::string::npos || at < end)) {
+        const size_t colon = shown.find(':', authority);
+        if (colon != std::string::npos && colon < at) shown.replace(colon + 1, at - colon - 1, "***");
+    }
+    const std::string key = "password=";
+    for (size_t at = shown.find(key, authority); at != std::string::npos; at = shown.find(key, at + 1)) {
+        const size_t value = at + key.size();
+        const size_t next = shown.find('&', value);
+        shown.replace(value, next == std::string::npos ? std::string::npos : next - value, "***");
+    }
+    return shown;
+}
+
 std::optional<std::string> StoreLocationProblem(const std::string& location)
 {
     if (location.empty()) return "--records needs an SQLite file or a postgresql:// URI";
     if (IsPostgresUri(location)) {
         std::string problem;
-        if (!PostgresRecordStore::CheckUri(location, problem)) return "--records " + location + ": " + problem;
+        // libpq's reason may quote the URI, password and all.
+        if (!PostgresRecordStore::CheckUri(location, problem)) {
+            if (const size_t quoted = problem.find(": \"postgres"); quoted != std::string::npos) problem.erase(quoted);
+            return "--records " + StoreShownName(location) + ": " + problem;
+        }
         return std::nullopt;
     }
     if (location.find("://") != std::string::npos)
@@ -71,7 +95,7 @@ std::unique_ptr<IRecordStore> OpenRecordStore(const std::string& location, std::
     std::unique_ptr<IRecordStore> store;
     if (IsPostgresUri(location)) store = PostgresRecordStore::Open(location, why);
     else store = SqliteRecordStore::Open(location, why);
-    if (!store) error = "the records store " + location + " cannot be used: " + why;
+    if (!store) error = "the records store " + StoreShownName(location) + " cannot be used: " + why;
     return store;
 }
 

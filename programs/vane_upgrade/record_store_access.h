@@ -10,6 +10,8 @@
 
 // Why STORE is malformed (a usage error), or nothing when it may be opened.
 std::optional<std::string> StoreLocationProblem(const std::string& location);
+// The store as messages name it: a URI's password is masked.
+std::string StoreShownName(const std::string& location);
 // Opens the store; null with one line of error when it cannot be reached,
 // opened or written.
 std::unique_ptr<IRecordStore> OpenRecordStore(const std::string& location, std::string& error);

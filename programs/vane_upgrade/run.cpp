@@ -201,7 +201,7 @@ std::optional<int> UseRecordStore(const Options& options, std::unique_ptr<IRecor
         bool available = false;
         if (!store->HasNextSerial(available, error)) code = kExitFailure;
         else if (!available) {
-            error = "the records store " + options.records +
+            error = "the records store " + StoreShownName(options.records) +
                     " has no series number to hand out: set the next one with serial-next HEX";
             code = kExitFailure;
         } else {

@@ -257,16 +257,22 @@ private:
                 return false;
             }
             report_.serialTaken = true;
-            report_.serial = seriesNumber_;
-            return true;
+            return SerialChosen();
         }
-        if (o_.serialFile.empty()) return true;
+        if (o_.serialFile.empty()) return SerialChosen();
         if (!ReserveSerialNumber(o_.serialFile, seriesNumber_, error)) {
             p_.complain(error);
             return false;
         }
         reserved_ = true;
         DiagPrintf("Series number %X reserved; %s now holds %X\n", seriesNumber_, o_.serialFile.c_str(), seriesNumber_ + 1);
+        return SerialChosen();
+    }
+
+    bool SerialChosen()
+    {
+        report_.hasSerial = o_.series;
+        report_.serial = seriesNumber_;
         return true;
     }
 

@@ -87,7 +87,7 @@ void JobRecorder::Finish()
     record_.versionAfter = report_.versionAfter;
     record_.result = report_.result;
     record_.failure = report_.result == JobResult::Completed ? "" : report_.failure;
-    if (report_.serialTaken) record_.serial = report_.serial;
+    if (report_.hasSerial) record_.serial = report_.serial;
     std::string error;
     if (unsettledState_.empty() && store_.AddRecord(record_, error)) return;
     KeepLocally("the job's record", error);

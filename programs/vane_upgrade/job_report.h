@@ -12,7 +12,8 @@ struct JobReport {
     std::string versionAfter;
     JobResult result = JobResult::Failed;
     std::string failure;
-    bool serialTaken = false;
+    bool hasSerial = false;     // the job was to burn serial
+    bool serialTaken = false;   // ... taken from the store
     uint32_t serial = 0;
 };
 

@@ -123,7 +123,13 @@ public:
         open_ = false;
         return Do("COMMIT");
     }
-    std::string Error() const { return "PostgreSQL: " + OneLine(PQerrorMessage(conn_)); }
+    // The server's message without the statement it quotes.
+    std::string Error() const
+    {
+        std::string text = PQerrorMessage(conn_);
+        text = text.substr(0, text.find("\nLINE "));
+        return "PostgreSQL: " + OneLine(text.c_str());
+    }
 
 private:
     pg_conn* conn_;
@@ -137,8 +143,15 @@ std::string Number(long long value) { return std::to_string(value); }
 bool PostgresRecordStore::Migrate(std::string& error)
 {
     Session s(conn_);
-    if (!s.Begin() || !s.Do(std::string("SELECT pg_advisory_xact_lock(") + kSchemaLockKey + ")") ||
-        !s.Do("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")) {
+    if (!s.Begin() || !s.Do(std::string("SELECT pg_advisory_xact_lock(") + kSchemaLockKey + ")")) {
+        error = s.Error();
+        return false;
+    }
+    // Created only when missing: a station whose user may not create tables
+    // still opens a store that exists.
+    auto exists = s.Run("SELECT to_regclass('schema_version') IS NOT NULL");
+    if (!exists->Ok() || exists->Rows() != 1 ||
+        (exists->Text(0, 0) != "t" && !s.Do("CREATE TABLE schema_version (version INTEGER NOT NULL)"))) {
         error = s.Error();
         return false;
     }
@@ -169,6 +182,19 @@ bool PostgresRecordStore::Migrate(std::string& error)
             error = s.Error();
             return false;
         }
+    }
+    // A store this station cannot write is refused now, not after a job.
+    auto writable = s.Run("SELECT has_table_privilege('job_records', 'INSERT')"
+                          " AND has_table_privilege('serial_numbers', 'INSERT, UPDATE')"
+                          " AND has_table_privilege('serial_counter', 'SELECT, UPDATE')"
+                          " AND current_setting('transaction_read_only') = 'off'");
+    if (!writable->Ok() || writable->Rows() != 1) {
+        error = s.Error();
+        return false;
+    }
+    if (writable->Text(0, 0) != "t") {
+        error = "the database user may not write the records (or the server is read-only)";
+        return false;
     }
     if (!s.Commit()) {
         error = s.Error();

@@ -115,6 +115,9 @@ bool SqliteRecordStore::Migrate(std::string& error)
         bump.Bind(1, step + 1);
         if (!bump.Run()) return Fail(error);
     }
+    // A write on every opening: a file that cannot be written (its journal
+    // neither) is refused now, not after a job.
+    if (!Exec("UPDATE schema_version SET version = version", error)) return false;
     return Exec("COMMIT", error);
 }
 

@@ -212,8 +212,16 @@ records_postgres)
   expect_err "cannot connect"
   [ ! -s trace.txt ] || fail "an unreachable store must send nothing"
 
-  # Back again: the number of the lost job is never handed out again.
+  # Back again; a user who may only read is refused before anything is sent.
   pg_server_start || fail "the server did not start again"
+  "$pg_bin/psql" -q "$store" -c "CREATE ROLE reader LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader" ||
+    fail "psql"
+  run --emulate --trace trace.txt --records "postgresql:///vane_records?host=$VANE_TEST_POSTGRES_DIR&user=reader" upgrade
+  expect_code 1
+  expect_err "may not write"
+  [ ! -s trace.txt ] || fail "a store that cannot be written must send nothing"
+
+  # The number of the lost job is never handed out again.
   run --emulate --emulate-flash flash.bin --records "$store" upgrade --serial-offset 3F000
   expect_code 0
   [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 01010000 ] || fail "101 is not in the flash"

@@ -60,8 +60,7 @@ bool JobRecorder::Take(uint32_t& number, std::string& error)
         return false;
     }
     if (portSource_) record_.port = portSource_();
-    if (!store_.TakeSerial(record_.station, record_.port, number, error)) return false;
-    return true;
+    return store_.TakeSerial(record_.station, record_.port, number, error);
 }
 
 void JobRecorder::Settle(uint32_t number, bool burned, const std::string& reason)
@@ -87,6 +86,8 @@ void JobRecorder::Finish()
     record_.versionAfter = report_.versionAfter;
     record_.result = report_.result;
     record_.failure = report_.result == JobResult::Completed ? "" : report_.failure;
+    for (char& c : record_.failure) // a message box's text runs over lines; a record's is one
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
     if (report_.hasSerial) record_.serial = report_.serial;
     std::string error;
     if (unsettledState_.empty() && store_.AddRecord(record_, error)) return;

@@ -66,7 +66,10 @@ std::string Csv(const Row& header, const std::vector<Row>& rows)
 {
     std::string text;
     auto line = [&text](const Row& row) {
-        for (size_t i = 0; i < row.size(); ++i) text += (i ? "," : "") + CsvField(row[i]);
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (i > 0) text += ',';
+            text += CsvField(row[i]);
+        }
         text += "\r\n";
     };
     line(header);

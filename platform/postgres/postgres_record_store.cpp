@@ -74,7 +74,7 @@ bool PostgresRecordStore::CheckUri(const std::string& uri, std::string& problem)
     return true;
 }
 
-std::unique_ptr<PostgresRecordStore> PostgresRecordStore::Open(const std::string& uri, std::string& error)
+std::unique_ptr<PostgresRecordStore> PostgresRecordStore::Open(const std::string& uri, bool writing, std::string& error)
 {
     // Later keywords win: a connect_timeout in the URI replaces the default.
     const char* keys[] = {"connect_timeout", "dbname", nullptr};
@@ -87,7 +87,7 @@ std::unique_ptr<PostgresRecordStore> PostgresRecordStore::Open(const std::string
     }
     PQsetNoticeProcessor(conn, IgnoreNotice, nullptr);
     std::unique_ptr<PostgresRecordStore> store(new PostgresRecordStore(conn));
-    if (!store->Migrate(error)) return nullptr;
+    if (!store->Migrate(writing, error)) return nullptr;
     return store;
 }
 
@@ -140,7 +140,7 @@ std::string Number(long long value) { return std::to_string(value); }
 
 } // namespace
 
-bool PostgresRecordStore::Migrate(std::string& error)
+bool PostgresRecordStore::Migrate(bool writing, std::string& error)
 {
     Session s(conn_);
     if (!s.Begin() || !s.Do(std::string("SELECT pg_advisory_xact_lock(") + kSchemaLockKey + ")")) {
@@ -192,7 +192,7 @@ bool PostgresRecordStore::Migrate(std::string& error)
         error = s.Error();
         return false;
     }
-    if (writable->Text(0, 0) != "t") {
+    if (writing && writable->Text(0, 0) != "t") {
         error = "the database user may not write the records (or the server is read-only)";
         return false;
     }

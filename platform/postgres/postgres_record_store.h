@@ -13,8 +13,9 @@ class PostgresRecordStore final : public IRecordStore {
 public:
     // Whether uri is a connection URI libpq can read; the reason when not.
     static bool CheckUri(const std::string& uri, std::string& problem);
-    // Connects and brings the schema up to date.
-    static std::unique_ptr<PostgresRecordStore> Open(const std::string& uri, std::string& error);
+    // Connects and brings the schema up to date; for writing, a database
+    // the user may not write is refused.
+    static std::unique_ptr<PostgresRecordStore> Open(const std::string& uri, bool writing, std::string& error);
     ~PostgresRecordStore() override;
 
     bool AddRecord(const JobRecord& record, std::string& error) override;
@@ -27,7 +28,7 @@ public:
 
 private:
     explicit PostgresRecordStore(pg_conn* conn) : conn_(conn) {}
-    bool Migrate(std::string& error);
+    bool Migrate(bool writing, std::string& error);
 
     pg_conn* conn_;
 };

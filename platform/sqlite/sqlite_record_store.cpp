@@ -48,7 +48,7 @@ uint64_t NowUnixMs()
 
 } // namespace
 
-std::unique_ptr<SqliteRecordStore> SqliteRecordStore::Open(const std::string& path, std::string& error)
+std::unique_ptr<SqliteRecordStore> SqliteRecordStore::Open(const std::string& path, bool writing, std::string& error)
 {
     sqlite3* db = nullptr;
     const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -58,12 +58,12 @@ std::unique_ptr<SqliteRecordStore> SqliteRecordStore::Open(const std::string& pa
         return nullptr;
     }
     std::unique_ptr<SqliteRecordStore> store(new SqliteRecordStore(db, path));
-    if (sqlite3_db_readonly(db, "main") == 1) {
+    if (writing && sqlite3_db_readonly(db, "main") == 1) {
         error = "cannot open " + path + ": it can only be read";
         return nullptr;
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    if (!store->Migrate(error)) return nullptr;
+    if (!store->Migrate(writing, error)) return nullptr;
     return store;
 }
 
@@ -87,10 +87,10 @@ bool SqliteRecordStore::Exec(const char* sql, std::string& error)
     return true;
 }
 
-bool SqliteRecordStore::Migrate(std::string& error)
+bool SqliteRecordStore::Migrate(bool writing, std::string& error)
 {
     // Under the write lock: two programs that open a new file at once create it once.
-    if (!Exec("BEGIN IMMEDIATE", error) ||
+    if (!Exec(writing ? "BEGIN IMMEDIATE" : "BEGIN", error) ||
         !Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error))
         return false;
     long long version = 0;
@@ -117,7 +117,7 @@ bool SqliteRecordStore::Migrate(std::string& error)
     }
     // A write on every opening: a file that cannot be written (its journal
     // neither) is refused now, not after a job.
-    if (!Exec("UPDATE schema_version SET version = version", error)) return false;
+    if (writing && !Exec("UPDATE schema_version SET version = version", error)) return false;
     return Exec("COMMIT", error);
 }
 

@@ -12,8 +12,9 @@ struct sqlite3;
 
 class SqliteRecordStore final : public IRecordStore {
 public:
-    // Opens the file (created when missing) and brings its schema up to date.
-    static std::unique_ptr<SqliteRecordStore> Open(const std::string& path, std::string& error);
+    // Opens the file (created when missing) and brings its schema up to date;
+    // for writing, a file that cannot be written is refused.
+    static std::unique_ptr<SqliteRecordStore> Open(const std::string& path, bool writing, std::string& error);
     ~SqliteRecordStore() override;
 
     bool AddRecord(const JobRecord& record, std::string& error) override;
@@ -26,7 +27,7 @@ public:
 
 private:
     explicit SqliteRecordStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-    bool Migrate(std::string& error);
+    bool Migrate(bool writing, std::string& error);
     bool Exec(const char* sql, std::string& error);
     bool Fail(std::string& error);
     void Rollback();

@@ -89,12 +89,12 @@ std::optional<std::string> StoreLocationProblem(const std::string& location)
     return std::nullopt;
 }
 
-std::unique_ptr<IRecordStore> OpenRecordStore(const std::string& location, std::string& error)
+std::unique_ptr<IRecordStore> OpenRecordStore(const std::string& location, std::string& error, bool writing)
 {
     std::string why;
     std::unique_ptr<IRecordStore> store;
-    if (IsPostgresUri(location)) store = PostgresRecordStore::Open(location, why);
-    else store = SqliteRecordStore::Open(location, why);
+    if (IsPostgresUri(location)) store = PostgresRecordStore::Open(location, writing, why);
+    else store = SqliteRecordStore::Open(location, writing, why);
     if (!store) error = "the records store " + StoreShownName(location) + " cannot be used: " + why;
     return store;
 }

@@ -13,8 +13,8 @@ std::optional<std::string> StoreLocationProblem(const std::string& location);
 // The store as messages name it: a URI's password is masked.
 std::string StoreShownName(const std::string& location);
 // Opens the store; null with one line of error when it cannot be reached,
-// opened or written.
-std::unique_ptr<IRecordStore> OpenRecordStore(const std::string& location, std::string& error);
+// opened, or (for writing) written.
+std::unique_ptr<IRecordStore> OpenRecordStore(const std::string& location, std::string& error, bool writing = true);
 
 // Appends one JSON line to the file of unsaved records (the user's state
 // folder, $XDG_STATE_HOME/vane-upgrade/unsaved-records.jsonl, created when

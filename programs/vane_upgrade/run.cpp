@@ -189,7 +189,8 @@ bool IsJob(Command command) { return command == Command::Upgrade || command == C
 std::optional<int> UseRecordStore(const Options& options, std::unique_ptr<IRecordStore>& store)
 {
     std::string error;
-    store = OpenRecordStore(options.records, error);
+    // Printing the records needs no right to write them.
+    store = OpenRecordStore(options.records, error, options.command != Command::Records);
     int code = kExitSuccess;
     if (store && options.command == Command::Records) {
         const RecordsFormat format =

@@ -216,10 +216,13 @@ records_postgres)
   pg_server_start || fail "the server did not start again"
   "$pg_bin/psql" -q "$store" -c "CREATE ROLE reader LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader" ||
     fail "psql"
-  run --emulate --trace trace.txt --records "postgresql:///vane_records?host=$VANE_TEST_POSTGRES_DIR&user=reader" upgrade
+  reader="postgresql:///vane_records?host=$VANE_TEST_POSTGRES_DIR&user=reader"
+  run --emulate --trace trace.txt --records "$reader" upgrade
   expect_code 1
   expect_err "may not write"
   [ ! -s trace.txt ] || fail "a store that cannot be written must send nothing"
+  run --records "$reader" records
+  expect_code 0
 
   # The number of the lost job is never handed out again.
   run --emulate --emulate-flash flash.bin --records "$store" upgrade --serial-offset 3F000

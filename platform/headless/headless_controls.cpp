@@ -109,6 +109,13 @@ std::vector<int> HeadlessControls::Ids() const
     return ids;
 }
 
+bool HeadlessControls::Visible(int id) const
+{
+    HeadlessStateLock lock(mutex_);
+    const HeadlessControl* c = Find(id);
+    return c && Shown(*c);
+}
+
 Point HeadlessControls::Origin() const
 {
     HeadlessStateLock lock(mutex_);
@@ -193,7 +200,7 @@ bool HeadlessControls::IsVisible(int id)
 {
     HeadlessStateLock lock(mutex_);
     const HeadlessControl* c = FindOrNote(id);
-    return c && c->visible;
+    return c && Shown(*c);
 }
 
 void HeadlessControls::SetRedraw(int id, bool redraw)
@@ -322,12 +329,15 @@ void HeadlessControls::ProgressSetRange(int id, int low, int high)
     if (low <= high) c->progressPos = std::clamp(c->progressPos, low, high); // the bar keeps its position inside the range
 }
 
-void HeadlessControls::ProgressSetPos(int id, int position)
+std::optional<int> HeadlessControls::ProgressSetPos(int id, int position)
 {
     HeadlessStateLock lock(mutex_);
     HeadlessControl* c = FindOrNote(id);
-    if (!c) return;
+    if (!c) return std::nullopt;
+    const int before = c->progressPos;
     c->progressPos = c->progressLow <= c->progressHigh ? std::clamp(position, c->progressLow, c->progressHigh) : position;
+    if (c->progressPos == before) return std::nullopt;
+    return c->progressPos;
 }
 
 void HeadlessControls::ProgressSetBkColour(int id, Colour colour)

@@ -54,16 +54,23 @@ struct HeadlessControl {
     int bitmap = 0;                     // button bitmap resource, 0: none
 };
 
+// The control is on the screen. Redrawing switched off (SetRedraw false): it
+// is not drawn and behaves as hidden, as the system's default handling of
+// WM_SETREDRAW makes it (it clears the visible bit).
+inline bool Shown(const HeadlessControl& c) { return c.visible && c.redraw; }
 // The user can act on the control: click it, type into it, pick from it.
 // (Hidden controls are not asked about: the user's calls name their control.)
 inline bool TakesUserInput(const HeadlessControl& c) { return c.enabled; }
+// The user's mouse can reach it: a control that is not drawn is not there
+// for the mouse (a program's BM_CLICK still reaches it).
+inline bool TakesMouse(const HeadlessControl& c) { return TakesUserInput(c) && c.redraw; }
 // The control can have the focus at all (buttons, edits, combo boxes).
 inline bool TakesFocus(const HeadlessControl& c)
 {
     return c.kind == ControlKind::Button || c.kind == ControlKind::Edit || c.kind == ControlKind::Combo;
 }
 // The focus may go there without the user naming it (the first tab stop).
-inline bool IsTabStop(const HeadlessControl& c) { return TakesFocus(c) && c.visible && c.enabled; }
+inline bool IsTabStop(const HeadlessControl& c) { return TakesFocus(c) && Shown(c) && c.enabled; }
 inline bool IsNotifyStatic(const HeadlessControl& c)
 {
     return c.kind == ControlKind::Static &&
@@ -89,6 +96,7 @@ public:
         const HeadlessControl* c = Find(id);
         return c ? c->*field : fallback;
     }
+    bool Visible(int id) const;                          // Shown
     Point Origin() const;
     int Focus() const;
     std::vector<int> Unknown() const;                    // identifiers asked for that no control has
@@ -125,7 +133,8 @@ public:
     int ComboSel(int id);
     std::string ComboRowText(int id, int row);
     void ProgressSetRange(int id, int low, int high);
-    void ProgressSetPos(int id, int position);
+    // The position now shown, or nothing when it did not change.
+    std::optional<int> ProgressSetPos(int id, int position);
     void ProgressSetBkColour(int id, Colour colour);
     void ProgressSetBarColour(int id, Colour colour);
 

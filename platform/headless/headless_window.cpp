@@ -56,6 +56,7 @@ void HeadlessWindow::MarkDestroyed()
 // ---------------------------------------------------------------- the user
 
 bool HeadlessWindow::Click(int id) { return thread_.Call([&] { return user_.Click(id); }); }
+bool HeadlessWindow::SendClick(int id) { return thread_.Call([&] { return user_.SendClick(id); }); }
 bool HeadlessWindow::DoubleClick(int id) { return thread_.Call([&] { return user_.DoubleClick(id); }); }
 bool HeadlessWindow::ClickStatic(int id) { return thread_.Call([&] { return user_.ClickStatic(id); }); }
 bool HeadlessWindow::TypeChar(int id, unsigned character) { return thread_.Call([&] { return user_.TypeChar(id, character); }); }
@@ -135,13 +136,18 @@ void HeadlessWindow::SetTextListener(std::function<void(int id, const std::strin
     rules_.SetTextListener(std::move(listener));
 }
 
+void HeadlessWindow::SetProgressListener(std::function<void(int id, int position)> listener)
+{
+    rules_.SetProgressListener(std::move(listener));
+}
+
 // ---------------------------------------------------------------- what the window shows
 
 std::optional<HeadlessControl> HeadlessWindow::Control(int id) const { return controls_.Control(id); }
 std::vector<int> HeadlessWindow::ControlIds() const { return controls_.Ids(); }
 std::string HeadlessWindow::Text(int id) const { return controls_.Field(id, &HeadlessControl::text, std::string()); }
 bool HeadlessWindow::Enabled(int id) const { return controls_.Field(id, &HeadlessControl::enabled, false); }
-bool HeadlessWindow::Visible(int id) const { return controls_.Field(id, &HeadlessControl::visible, false); }
+bool HeadlessWindow::Visible(int id) const { return controls_.Visible(id); }
 bool HeadlessWindow::Redraw(int id) const { return controls_.Field(id, &HeadlessControl::redraw, false); }
 bool HeadlessWindow::Checked(int id) const { return controls_.Field(id, &HeadlessControl::checked, false); }
 int HeadlessWindow::TextLimit(int id) const { return controls_.Field(id, &HeadlessControl::textLimit, 0); }
@@ -297,7 +303,9 @@ void HeadlessWindow::ProgressSetRange(int id, int low, int high)
 
 void HeadlessWindow::ProgressSetPos(int id, int position)
 {
-    Request([&] { controls_.ProgressSetPos(id, position); });
+    Request([&] {
+        if (const std::optional<int> shown = controls_.ProgressSetPos(id, position)) rules_.ProgressChanged(id, *shown);
+    });
 }
 
 void HeadlessWindow::ProgressSetBkColour(int id, Colour c)

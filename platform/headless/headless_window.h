@@ -76,7 +76,12 @@ public:
     int CallsAfterDestroy() const;
 
     // --- the user (see UserDriver; each runs inside the dialog) ---
-    bool Click(int id);                                  // false: disabled, unknown, or eaten
+    // A click of the mouse: false when the control is disabled, unknown, not
+    // there for the mouse (redrawing off) or the click was eaten.
+    bool Click(int id);
+    // BM_CLICK: a program clicks the button, whatever the window shows (the
+    // engineering controls that the dialog keeps from drawing).
+    bool SendClick(int id);
     bool DoubleClick(int id);
     bool ClickStatic(int id);                            // STN_CLICKED on a notify static
     bool PressKey(uintptr_t vk, int focusedControlId = kCurrentFocus);
@@ -122,13 +127,17 @@ public:
 
     // Called inside the dialog whenever a control's text changes.
     void SetTextListener(std::function<void(int id, const std::string& text)> listener);
+    // Called inside the dialog whenever a progress bar's position changes:
+    // every position a job sets, as it sets it (a job's thread waits while
+    // the thread inside calls it).
+    void SetProgressListener(std::function<void(int id, int position)> listener);
 
     // --- what the window shows ---
     std::optional<HeadlessControl> Control(int id) const;
     std::vector<int> ControlIds() const;                 // template order
     std::string Text(int id) const;
     bool Enabled(int id) const;
-    bool Visible(int id) const;
+    bool Visible(int id) const;                          // false as well while redrawing is off
     bool Redraw(int id) const;
     bool Checked(int id) const;
     int TextLimit(int id) const;

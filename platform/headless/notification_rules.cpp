@@ -119,6 +119,17 @@ void NotificationRules::TextChanged(int id, const std::string& text, bool change
     }
 }
 
+void NotificationRules::ProgressChanged(int id, int position)
+{
+    std::function<void(int, int)> listener;
+    {
+        std::lock_guard<std::mutex> lock(listenerMutex_);
+        listener = progressListener_;
+    }
+    HeadlessStateLock::CheckNoneHeld();
+    if (listener) listener(id, position);
+}
+
 intptr_t NotificationRules::DefaultProcessing(uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
     shell_.AddDefaultCall({message, wParam, lParam});
@@ -145,4 +156,10 @@ void NotificationRules::SetTextListener(std::function<void(int id, const std::st
 {
     std::lock_guard<std::mutex> lock(listenerMutex_);
     textListener_ = std::move(listener);
+}
+
+void NotificationRules::SetProgressListener(std::function<void(int id, int position)> listener)
+{
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    progressListener_ = std::move(listener);
 }

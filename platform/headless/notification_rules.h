@@ -62,8 +62,15 @@ public:
     void TextChanged(int id, const std::string& text, bool changed, bool isEdit);
     intptr_t DefaultProcessing(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
-    // Called outside every lock whenever a control's text changes.
+    // The listener, with the position a progress bar shows now.
+    void ProgressChanged(int id, int position);
+
+    // Called inside the dialog, outside every lock, whenever a control's text
+    // changes.
     void SetTextListener(std::function<void(int id, const std::string& text)> listener);
+    // Called the same way whenever a progress bar's position changes: every
+    // position, as it is set (a fast job is done between two looks).
+    void SetProgressListener(std::function<void(int id, int position)> listener);
 
 private:
     CDialog& dialog_;
@@ -73,4 +80,5 @@ private:
     MessageLoop& loop_;
     std::mutex listenerMutex_;
     std::function<void(int, const std::string&)> textListener_;
+    std::function<void(int, int)> progressListener_;
 };

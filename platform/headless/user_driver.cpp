@@ -33,7 +33,21 @@ std::optional<HeadlessControl> UserDriver::Reachable(int id)
     return c;
 }
 
+std::optional<HeadlessControl> UserDriver::UnderTheMouse(int id)
+{
+    std::optional<HeadlessControl> c = Reachable(id);
+    if (!c || !TakesMouse(*c)) return std::nullopt;
+    return c;
+}
+
 bool UserDriver::Click(int id)
+{
+    if (!life_.Live() || id == kNoControl) return false;
+    if (!UnderTheMouse(id)) return false;
+    return SendClick(id);
+}
+
+bool UserDriver::SendClick(int id)
 {
     if (!life_.Live() || id == kNoControl) return false;
     const std::optional<HeadlessControl> c = Reachable(id);
@@ -51,7 +65,7 @@ bool UserDriver::Click(int id)
 bool UserDriver::DoubleClick(int id)
 {
     if (!life_.Live() || id == kNoControl) return false;
-    const std::optional<HeadlessControl> c = Reachable(id);
+    const std::optional<HeadlessControl> c = UnderTheMouse(id);
     if (!c) return false;
     if (c->kind == ControlKind::Button) return Click(id) && Click(id); // a push button takes both clicks
     if (c->kind != ControlKind::Static) return Click(id);
@@ -68,7 +82,7 @@ bool UserDriver::DoubleClick(int id)
 bool UserDriver::ClickStatic(int id)
 {
     if (!life_.Live()) return false;
-    const std::optional<HeadlessControl> c = Reachable(id);
+    const std::optional<HeadlessControl> c = UnderTheMouse(id);
     if (!c || c->kind != ControlKind::Static) return false;
     if (rules_.Translate(ButtonDown(id)) || !IsNotifyStatic(*c)) return false;
     rules_.Notify(id, STN_CLICKED);

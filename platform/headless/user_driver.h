@@ -3,7 +3,10 @@
 // close box, combo-box picks. Each action raises what the same action raises
 // on Windows:
 //   Click on a button: WM_LBUTTONDOWN to PreTranslateMessage, focus to the
-//     button, an auto check box toggles, then BN_CLICKED.
+//     button, an auto check box toggles, then BN_CLICKED. A control whose
+//     redrawing is off is not there for the mouse: clicks and double clicks
+//     on it are refused; a program's click (BM_CLICK, SendClick) still
+//     reaches it.
 //   Double click on a notify static: STN_CLICKED, then STN_DBLCLK (the first
 //     click of a double click is a click).
 //   Typing: the edit gets the focus if it has not (the user's click into
@@ -31,7 +34,9 @@ public:
     UserDriver(NotificationRules& rules, HeadlessControls& controls, WindowLife& life, ShellRecord& shell,
                MessageLoop& loop);
 
-    bool Click(int id);                                  // false: disabled, unknown, or eaten
+    // false: disabled, unknown, not there for the mouse, or eaten
+    bool Click(int id);
+    bool SendClick(int id);                              // BM_CLICK: as Click, whatever the window shows
     bool DoubleClick(int id);
     bool ClickStatic(int id);                            // STN_CLICKED on a notify static
     bool PressKey(uintptr_t vk, int focusedControlId);   // true: PreTranslateMessage took it
@@ -47,6 +52,8 @@ public:
 private:
     // The control when the user can act on it (noting an unknown identifier).
     std::optional<HeadlessControl> Reachable(int id);
+    // The same, for the mouse.
+    std::optional<HeadlessControl> UnderTheMouse(int id);
 
     NotificationRules& rules_;
     HeadlessControls& controls_;

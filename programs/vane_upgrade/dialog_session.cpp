@@ -24,7 +24,6 @@ constexpr uint64_t kQuietLimitMs = 10000;
 // waiting for the user's answer does not count.
 constexpr uint64_t kJobLimitMs = 10 * 60 * 1000;
 constexpr uint64_t kBusPollMs = 20;
-constexpr uint64_t kProgressPollMs = 50;
 
 std::string Hex(uint32_t value)
 {
@@ -42,8 +41,8 @@ uint64_t FileLength(IFileSystem& files, const std::string& path)
 
 class DialogSession {
 public:
-    DialogSession(const Options& options, SessionParts& parts)
-        : o_(options), p_(parts), clock_(parts.services.clock),
+    DialogSession(const Options& options, SessionParts& parts, SessionReport& report)
+        : o_(options), p_(parts), r_(report), clock_(parts.services.clock),
           dlg_(std::make_unique<CRODEdizDlg>(parts.services)),
           window_(std::make_unique<HeadlessWindow>(*dlg_, clock_))
     {
@@ -56,7 +55,15 @@ public:
             boxTimeMs_ += clock_.NowMs() - shown;
             return answer;
         });
-        window_->SetTextListener([this](int id, const std::string& text) { p_.display.OnText(id, text); });
+        window_->SetTextListener([this](int id, const std::string& text) { p_.reporter.OnText(id, text); });
+        // Every position the job gives the bar, as it gives it (the job's
+        // thread hands each to the pump): a fast phase is over between two
+        // looks of the window's loop.
+        window_->SetProgressListener([this](int id, int position) {
+            if (id == IDC_PROGRESS) p_.reporter.OnProgress(position);
+        });
+        if (p_.locate)
+            p_.reporter.SetLocator([this](std::string& port, std::string& node) { p_.locate(dlg_->m_hDevice, port, node); });
         p_.bus.Attach([this](uintptr_t event) {
             Message m;
             m.message = WM_DEVICECHANGE;
@@ -68,6 +75,7 @@ public:
     ~DialogSession()
     {
         p_.bus.Detach();
+        p_.reporter.SetLocator(nullptr);
         if (window_->IsOpen() && !window_->Ended()) window_->Close();
         dlg_->Threads().Reap();
         dlg_.reset(); // waits for the dialog's threads while the window still exists
@@ -79,23 +87,36 @@ public:
         window_->Open();
         if (!Pump([this] { return Idle(); }, kFirstRunLimitMs)) return Stuck("the connection monitor");
         if (!dlg_->m_bConnected) {
-            p_.complain("no transmitter found");
+            Fail("no transmitter found");
             return kExitNoTarget;
         }
         if (!WaitQuiet()) return Stuck("the version read");
+        report_.versionBefore = VersionShown();
         switch (o_.command) {
         case Command::Version: return ShowVersion();
         case Command::ReadId: return ShowIdentity();
         case Command::Upgrade:
         case Command::Sram:
         case Command::Dump: return RunJob();
-        case Command::List: break;
+        case Command::List:
+        case Command::Records:
+        case Command::SerialNext: break;
         }
         return kExitUsage;
     }
 
 private:
     bool Idle() { return dlg_->Threads().Idle() && !dlg_->m_bBusy; }
+
+    // The version the window shows, without its label; empty when unknown.
+    std::string VersionShown()
+    {
+        std::string text = window_->Text(IDC_VERSION);
+        const std::string label = "Current version:";
+        if (!text.starts_with(label)) return "";
+        text.erase(0, text.find_first_not_of(' ', label.size()));
+        return text == "Unknown" ? "" : text;
+    }
 
     bool VersionTimerRunning()
     {
@@ -137,17 +158,15 @@ private:
             lastBusPoll_ = now;
             p_.bus.Poll();
         }
-        if (now - lastProgressPoll_ >= kProgressPollMs) {
-            lastProgressPoll_ = now;
-            p_.display.OnProgress(window_->ProgressPos(IDC_PROGRESS));
-        }
     }
 
     int Stuck(const std::string& what)
     {
         // A thread that does not end cannot be waited for: leave at once.
-        p_.display.Finish();
-        p_.complain(what + " did not end in time; giving up");
+        r_.text = what + " did not end in time; giving up";
+        report_.failure = r_.text;
+        p_.complain(r_.text);
+        p_.abandon(kExitFailure);
         std::fflush(nullptr);
         std::_Exit(kExitFailure);
     }
@@ -155,14 +174,17 @@ private:
     int ShowVersion()
     {
         const std::string version = window_->Text(IDC_VERSION);
+        r_.text = version;
         if (version.starts_with("Current version:") && version != "Current version: Unknown") return kExitSuccess;
         // The read after the connection did not show it: ask as the user would.
         p_.boxes.ResetCounts();
-        window_->Click(IDC_GET_VER);
+        window_->SendClick(IDC_GET_VER);
         if (!WaitQuiet()) return Stuck("the version read");
         const std::string again = window_->Text(IDC_VERSION);
+        r_.text = again;
         if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return kExitSuccess;
-        p_.complain("the version could not be read");
+        r_.text = "the version could not be read";
+        p_.complain(r_.text);
         return kExitFailure;
     }
 
@@ -170,14 +192,17 @@ private:
     {
         p_.boxes.ResetCounts();
         window_->SetWindowText(IDC_ID_HEX, "");
-        window_->Click(IDC_READ_ID_HEX);
+        window_->SendClick(IDC_READ_ID_HEX);
         if (!WaitQuiet()) return Stuck("the identity read");
         const std::string hex = window_->Text(IDC_ID_HEX);
         if (p_.boxes.ErrorBoxes() > 0 || hex.empty()) {
-            p_.complain("the identity block could not be read");
+            r_.text = "the identity block could not be read";
+            p_.complain(r_.text);
             return kExitFailure;
         }
-        p_.display.Line("Identity block: " + hex);
+        r_.identity = hex;
+        r_.text = "Identity block: " + hex;
+        p_.reporter.Note(r_.text);
         return kExitSuccess;
     }
 
@@ -193,19 +218,21 @@ private:
     void ChooseWith(int button, const std::string& path, const std::function<void()>& handler)
     {
         window_->QueueFilePath(path);
-        if (!window_->Click(button)) handler();
+        if (!window_->SendClick(button)) handler();
     }
 
     bool ChooseUpgrade()
     {
         if (!SelectMode(kModeRowSpi)) return false;
-        if (!window_->Checked(IDC_CODE_OPTION)) window_->Click(IDC_CODE_OPTION);
+        if (!window_->Checked(IDC_CODE_OPTION)) window_->SendClick(IDC_CODE_OPTION);
         std::string code = kDefaultCodeImagePath;
         if (!o_.image.empty()) {
             code = o_.image;
             ChooseWith(IDC_CODE_BUTTON, code, [this] { dlg_->OnCodeButton(); });
         }
-        JobSizes sizes;
+        r_.image = code;
+        sizes_ = JobSizes();
+        JobSizes& sizes = sizes_;
         sizes.codeBytes = FileLength(p_.services.files, code);
         if (o_.data) {
             if (!window_->Checked(IDC_DATA_OPTION)) window_->Click(IDC_DATA_OPTION);
@@ -219,7 +246,6 @@ private:
             window_->SetWindowText(IDC_OFFSET_EDIT, Hex(o_.seriesOffset));
             window_->SetWindowText(IDC_OFFSET_DISPLAY, Hex(o_.seriesOffset));
         }
-        p_.display.SetJobSizes(sizes);
         return true;
     }
 
@@ -233,7 +259,9 @@ private:
     {
         if (!SelectMode(kModeRowSram)) return false; // refused in flash mode (its message was shown)
         ChooseWith(IDC_CODE_BUTTON, o_.image, [this] { dlg_->OnCodeButton(); });
-        p_.display.SetJobSizes({FileLength(p_.services.files, o_.image), 0});
+        r_.image = o_.image;
+        sizes_ = JobSizes();
+        sizes_.codeBytes = FileLength(p_.services.files, o_.image);
         return true;
     }
 
@@ -242,27 +270,47 @@ private:
         if (!SelectMode(kModeRowDump)) return false;
         window_->SetWindowText(IDC_DUMP_LENGTH, std::to_string(o_.dumpBytes));
         ChooseWith(IDC_CODE_BUTTON, o_.dumpFile, [this] { dlg_->OnCodeButton(); });
-        p_.display.SetJobSizes({o_.dumpBytes, 0});
+        r_.image = o_.dumpFile;
+        sizes_ = JobSizes();
+        sizes_.codeBytes = o_.dumpBytes;
         return true;
     }
 
     bool ReserveSerial()
     {
         seriesNumber_ = o_.seriesNumber;
-        if (o_.serialFile.empty()) return true;
         std::string error;
+        if (o_.series && p_.serials != nullptr) {
+            if (!p_.serials->Take(seriesNumber_, error)) {
+                Fail("no series number could be taken: " + error);
+                report_.failure = r_.text;
+                return false;
+            }
+            report_.serialTaken = true;
+            return SerialChosen();
+        }
+        if (o_.serialFile.empty()) return SerialChosen();
         if (!ReserveSerialNumber(o_.serialFile, seriesNumber_, error)) {
+            r_.text = error;
             p_.complain(error);
             return false;
         }
         reserved_ = true;
         DiagPrintf("Series number %X reserved; %s now holds %X\n", seriesNumber_, o_.serialFile.c_str(), seriesNumber_ + 1);
+        return SerialChosen();
+    }
+
+    bool SerialChosen()
+    {
+        report_.hasSerial = o_.series;
+        report_.serial = seriesNumber_;
         return true;
     }
 
     int RunJob()
     {
         p_.boxes.ResetCounts();
+        report_.jobReached = true;
         bool chosen = false;
         switch (o_.command) {
         case Command::Upgrade: chosen = ReserveSerial() && ChooseUpgrade(); break;
@@ -271,30 +319,40 @@ private:
         default: break;
         }
         if (!chosen || p_.boxes.ErrorBoxes() > 0) {
-            if (p_.boxes.ErrorBoxes() == 0) p_.complain("the job could not be set up in the window");
+            if (report_.failure.empty() && r_.text.empty()) {
+                if (p_.boxes.ErrorBoxes() == 0) Fail("the job could not be set up in the window");
+                else r_.text = OneLine(p_.boxes.LastText());
+            }
+            if (report_.failure.empty()) report_.failure = r_.text;
             SeriesNotBurned();
             return kExitFailure;
         }
 
         const int before = dlg_->JobsFinished();
         interrupts::SetJobRunning(true);
+        p_.reporter.JobStarting(o_.command, sizes_);
         window_->Click(IDC_EXECUTE);
         if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
             interrupts::SetJobRunning(false);
-            p_.complain(p_.boxes.ErrorBoxes() > 0 ? "the job was refused" : "the job did not start (the transmitter does not answer)");
+            p_.reporter.JobEnded();
+            Fail(p_.boxes.ErrorBoxes() > 0 ? "the job was refused: " + OneLine(p_.boxes.LastText())
+                                           : "the job did not start (the transmitter does not answer)");
+            report_.failure = p_.boxes.ErrorBoxes() > 0 ? p_.boxes.LastText() : r_.text;
             SeriesNotBurned();
             return kExitFailure;
         }
         const bool ended = Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs);
         interrupts::SetJobRunning(false);
+        p_.reporter.JobEnded();
         if (!ended) return Stuck("the job");
         // Taken before the version read that follows: its messages are not the job's.
         const bool quietJob = p_.boxes.ErrorBoxes() == 0 && p_.boxes.Declined() == 0;
         const bool declined = p_.boxes.Declined() > 0;
         const std::string lastBox = p_.boxes.LastText();
+        r_.declined = declined;
         if (!WaitQuiet()) return Stuck("the version read after the job");
-        p_.display.Finish();
 
+        report_.versionAfter = VersionShown();
         const JobOutcome outcome = dlg_->LastJobOutcome();
         const bool succeeded = outcome == JobOutcome::Succeeded && quietJob;
         if (outcome == JobOutcome::Succeeded && !succeeded)
@@ -302,20 +360,52 @@ private:
         if (!succeeded) {
             std::string why = dlg_->LastJobFailure();
             if (why.empty()) why = declined ? "a question was declined" : lastBox;
-            for (char& c : why)
-                if (c == '\n') c = ' ';
+            why = OneLine(why);
             p_.complain("the job failed" + (why.empty() ? std::string() : ": " + why));
+            r_.text = why.empty() ? "the job failed" : why;
+            report_.result = declined ? JobResult::Declined : JobResult::Failed;
+            report_.failure = r_.text;
             SeriesNotBurned();
             return kExitFailure;
         }
-        if (o_.series) p_.display.Line("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
+        r_.text = window_->Text(IDC_PROGRESS_TEXT);
+        if (r_.text.empty()) r_.text = "Complete!";
+        report_.result = JobResult::Completed;
+        if (o_.series) {
+            r_.serial = Hex(seriesNumber_);
+            if (report_.serialTaken) p_.serials->Settle(seriesNumber_, true, "");
+            else p_.reporter.Note("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
+        }
         return kExitSuccess;
+    }
+
+    void Fail(const std::string& why)
+    {
+        r_.text = why;
+        p_.complain(why);
+    }
+
+    static std::string OneLine(std::string text)
+    {
+        const size_t first = text.find_first_not_of(" \n");
+        text.erase(0, first == std::string::npos ? text.size() : first);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        for (char& c : text)
+            if (c == '\n') c = ' ';
+        return text;
     }
 
     void SeriesNotBurned()
     {
         if (!o_.series) return;
-        if (o_.serialFile.empty()) p_.complain("series number " + Hex(seriesNumber_) + " was not burned");
+        if (report_.serialTaken) {
+            for (char& c : report_.failure)
+                if (c == '\n') c = ' ';
+            p_.serials->Settle(seriesNumber_, false, report_.failure);
+            p_.complain("series number " + Hex(seriesNumber_) + " was not burned and stays unused (void in the store)");
+        } else if (p_.serials != nullptr) {
+            return; // none was taken
+        } else if (o_.serialFile.empty()) p_.complain("series number " + Hex(seriesNumber_) + " was not burned");
         else if (reserved_)
             p_.complain("series number " + Hex(seriesNumber_) + " was not burned and stays unused; " + o_.serialFile +
                         " holds the next one");
@@ -323,20 +413,23 @@ private:
 
     const Options& o_;
     SessionParts& p_;
+    SessionReport& r_;
     IClock& clock_;
     std::unique_ptr<CRODEdizDlg> dlg_;
     std::unique_ptr<HeadlessWindow> window_;
     std::atomic<uint64_t> boxTimeMs_{0}; // spent showing message boxes (waiting for the user)
     uint64_t lastBusPoll_ = 0;
-    uint64_t lastProgressPoll_ = 0;
+    JobSizes sizes_;
     uint32_t seriesNumber_ = 0;
     bool reserved_ = false; // the serial file already holds the number after seriesNumber_
+    JobReport unreported_;
+    JobReport& report_ = p_.report != nullptr ? *p_.report : unreported_;
 };
 
 } // namespace
 
-int RunDialogSession(const Options& options, SessionParts& parts)
+int RunDialogSession(const Options& options, SessionParts& parts, SessionReport& report)
 {
-    DialogSession session(options, parts);
+    DialogSession session(options, parts, report);
     return session.Run();
 }

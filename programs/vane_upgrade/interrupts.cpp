@@ -8,12 +8,14 @@
 #include <cstring>
 #include <thread>
 
+#include "programs/vane_upgrade/exit_codes.h"
+
 namespace interrupts {
 
 namespace {
 
 std::atomic<bool> g_jobRunning{false};
-constexpr int kExitInterrupted = 130;
+std::atomic<void (*)(int)> g_lastWords{nullptr};
 
 void Say(const char* text)
 {
@@ -52,6 +54,7 @@ void Install()
                 continue;
             }
             Say("\nvane-upgrade: interrupted\n");
+            if (void (*lastWords)(int) = g_lastWords.load()) lastWords(kExitInterrupted);
             std::fflush(nullptr);
             _exit(kExitInterrupted);
         }
@@ -59,5 +62,7 @@ void Install()
 }
 
 void SetJobRunning(bool running) { g_jobRunning = running; }
+
+void SetLastWords(void (*lastWords)(int exitCode)) { g_lastWords = lastWords; }
 
 } // namespace interrupts

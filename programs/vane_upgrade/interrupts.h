@@ -12,5 +12,8 @@ namespace interrupts {
 void Install();
 // Whether a job holds the device now.
 void SetJobRunning(bool running);
+// Called on the signals' thread just before an interrupt ends the program
+// (the output tells its result); null for none.
+void SetLastWords(void (*lastWords)(int exitCode));
 
 } // namespace interrupts

@@ -9,6 +9,8 @@
 
 #include "firmware/image_name.h"
 #include "platform/linux/target_location.h"
+#include "programs/vane_upgrade/program_version.h"
+#include "programs/vane_upgrade/record_store_access.h"
 #include "programs/vane_upgrade/serial_file.h"
 
 namespace {
@@ -82,7 +84,9 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
     if (seriesGiven) {
         if (offsetText.empty()) return "--serial-offset is needed with --serial-number or --serial-file";
         if (!numberText.empty() && !o.serialFile.empty()) return "--serial-file replaces --serial-number: give one of them";
-        if (numberText.empty() && o.serialFile.empty()) return "--serial-offset needs --serial-number or --serial-file";
+        o.serialFromStore = numberText.empty() && o.serialFile.empty() && !o.records.empty();
+        if (numberText.empty() && o.serialFile.empty() && !o.serialFromStore)
+            return "--serial-offset needs --serial-number, --serial-file or --records";
         const std::optional<uint32_t> offset = ParseHexField(offsetText);
         if (!offset) return "--serial-offset " + offsetText + ": expected 1 to 8 hexadecimal digits without a prefix";
         o.seriesOffset = *offset;
@@ -93,6 +97,12 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
         }
         o.series = true;
     }
+
+    if ((o.command == Command::Records || o.command == Command::SerialNext) && o.records.empty())
+        return std::string(o.command == Command::Records ? "records" : "serial-next") + " needs --records STORE";
+    if (o.recordsCsv && o.recordsJson) return "--csv and --json exclude each other";
+    if (!o.records.empty())
+        if (auto problem = StoreLocationProblem(o.records)) return problem;
 
     std::string error;
     uint64_t length = 0;
@@ -195,6 +205,23 @@ bool DataOverlapsCode(uint32_t start, uint64_t codeLength)
     return start < codeEnd;
 }
 
+std::string ProgramVersionText()
+{
+    std::string text = std::string("vane-upgrade ") + kProgramVersion;
+    if (kProgramCommit[0] != '\0') text += std::string(" (commit ") + kProgramCommit + ")";
+    return text;
+}
+
+bool WantsJsonOutput(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") return false;
+        if (word == "--json") return true;
+    }
+    return false;
+}
+
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CLI::App app{"Upgrades the firmware of a Vane transmitter over USB.", "vane-upgrade"};
@@ -202,11 +229,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.fallthrough();
 
     Options o;
-    std::string offsetText, numberText, dataText, bytesText, stateText;
+    std::string offsetText, numberText, dataText, bytesText, stateText, nextText;
     std::vector<std::string> faultTexts;
-    bool yes = false, no = false;
+    bool yes = false, no = false, json = false, verbose = false, quiet = false;
 
     app.add_option("--device", o.device, "Use only the target at this USB port path (1-1.4) or sg node (/dev/sg2)");
+    app.set_version_flag("--version", ProgramVersionText(), "Show the program's version and end");
+    app.add_flag("-v,--verbose", verbose, "Show every change of the window's texts");
+    app.add_flag("-q,--quiet", quiet, "Show only questions, errors and the result");
+    app.add_flag("--json", json, "Write one JSON object per event to standard output, nothing else");
+    app.add_option("--port-name", o.portName, "The name of the target's port in the output");
     app.add_option("--trace", o.traceFile, "Write the wire trace (one line per command) to FILE");
     app.add_option("--log", o.logFile, "Write the diagnostic lines to FILE");
     app.add_flag("--yes", yes, "Answer every question with OK");
@@ -217,6 +249,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ->check(CLI::IsMember({"boot", "flash"}));
     app.add_option("--emulate-fault", faultTexts, "Fault of the emulated target: fail:K leave:K flip:K busy:K status:V")
         ->allow_extra_args(false);
+    app.add_option("--records", o.records, "Keep a record of every job in STORE (an SQLite file or a postgresql:// URI)");
+    app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
 
     CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");
     upgrade->add_option("IMAGE", o.image, "Firmware image");
@@ -232,9 +266,19 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     CLI::App* version = app.add_subcommand("version", "Show the firmware version of the target");
     CLI::App* readId = app.add_subcommand("read-id", "Show the identity block of the target in hexadecimal");
     CLI::App* list = app.add_subcommand("list", "List every attached target with its node and version");
+    CLI::App* records = app.add_subcommand("records", "Print the records of the store of --records");
+    records->add_flag("--csv", o.recordsCsv, "As CSV");
+    records->add_flag("--json", o.recordsJson, "As JSON");
+    records->add_flag("--serials", o.recordsSerials, "The series numbers handed out instead of the jobs");
+    CLI::App* serialNext = app.add_subcommand("serial-next", "Set the next series number the store of --records hands out");
+    serialNext->add_option("HEX", nextText, "The next number (hexadecimal, above every number handed out)")->required();
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion&) {
+        ParsedCommandLine version;
+        version.message = ProgramVersionText() + "\n";
+        return version;
     } catch (const CLI::CallForHelp&) {
         ParsedCommandLine help;
         help.message = app.help();
@@ -246,6 +290,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         return Usage(std::string(e.what()) + " (see --help)");
     }
     if (yes && no) return Usage("--yes and --no exclude each other");
+    if (json + verbose + quiet > 1) return Usage("--json, --verbose and --quiet exclude each other");
+    o.output = json ? OutputMode::Json : verbose ? OutputMode::Verbose : quiet ? OutputMode::Quiet : OutputMode::Human;
     o.questions = yes ? QuestionPolicy::Yes : no ? QuestionPolicy::No : QuestionPolicy::Ask;
     o.emulateFlashState = stateText == "flash";
     if (!stateText.empty() && !o.emulate) return Usage("--emulate-state needs --emulate");
@@ -256,6 +302,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     else if (version->parsed()) o.command = Command::Version;
     else if (readId->parsed()) o.command = Command::ReadId;
     else if (list->parsed()) o.command = Command::List;
+    else if (records->parsed()) o.command = Command::Records;
+    else if (serialNext->parsed()) {
+        o.command = Command::SerialNext;
+        const std::optional<uint32_t> next = ParseHexField(nextText);
+        if (!next) return Usage("serial-next " + nextText + ": expected 1 to 8 hexadecimal digits without a prefix");
+        o.serialNext = *next;
+    }
 
     if (auto problem = Validate(o, offsetText, numberText, dataText, bytesText, faultTexts)) return Usage(*problem);
     ParsedCommandLine result;

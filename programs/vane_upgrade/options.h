@@ -9,8 +9,9 @@
 
 #include "programs/vane_upgrade/exit_codes.h"
 
-enum class Command { Upgrade, Sram, Dump, Version, ReadId, List };
+enum class Command { Upgrade, Sram, Dump, Version, ReadId, List, Records, SerialNext };
 enum class QuestionPolicy { Ask, Yes, No };
+enum class OutputMode { Human, Verbose, Quiet, Json };
 
 struct DataImage {
     std::string path;
@@ -26,13 +27,15 @@ struct Options {
     Command command = Command::Upgrade;
     std::string image;               // upgrade: empty for the default image; sram: the image
     std::optional<DataImage> data;   // upgrade --data FILE@HEX
-    bool series = false;             // --serial-offset with --serial-number or --serial-file
+    bool series = false;             // --serial-offset with --serial-number, --serial-file or --records
     uint32_t seriesOffset = 0;
     uint32_t seriesNumber = 0;       // from --serial-number (or the serial file, read later)
     std::string serialFile;
     uint64_t dumpBytes = 0;
     std::string dumpFile;
     std::string device;              // --device PORT|NODE
+    std::string portName;            // --port-name: the port the output names
+    OutputMode output = OutputMode::Human;
     std::string traceFile;
     std::string logFile;
     QuestionPolicy questions = QuestionPolicy::Ask;
@@ -40,6 +43,13 @@ struct Options {
     std::string emulateFlash;
     bool emulateFlashState = false;  // --emulate-state flash (else the boot ROM)
     std::vector<FaultOption> faults;
+    std::string records;             // --records STORE: an SQLite file or a postgresql:// URI
+    std::string station;             // --station NAME (empty: the host name)
+    bool serialFromStore = false;    // --serial-offset with --records: the store hands out the number
+    bool recordsCsv = false;         // records --csv
+    bool recordsJson = false;        // records --json
+    bool recordsSerials = false;     // records --serials
+    uint32_t serialNext = 0;         // serial-next HEX
 };
 
 struct ParsedCommandLine {
@@ -50,6 +60,11 @@ struct ParsedCommandLine {
 };
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// "vane-upgrade 1.0 (commit 1a2b3c4)": the program's version from its build.
+std::string ProgramVersionText();
+// Whether the words ask for the machine output (before any "--").
+bool WantsJsonOutput(int argc, const char* const* argv);
 
 // --- the pieces, pure ---
 

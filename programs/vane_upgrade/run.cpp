@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "app/dialog_services.h"
 #include "device/diagnostics.h"
@@ -18,9 +21,14 @@
 #include "programs/vane_upgrade/dialog_session.h"
 #include "programs/vane_upgrade/emulation.h"
 #include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/job_recorder.h"
 #include "programs/vane_upgrade/list_targets.h"
 #include "programs/vane_upgrade/message_boxes.h"
-#include "programs/vane_upgrade/terminal_display.h"
+#include "programs/vane_upgrade/human_output.h"
+#include "programs/vane_upgrade/interrupts.h"
+#include "programs/vane_upgrade/json_output.h"
+#include "programs/vane_upgrade/record_store_access.h"
+#include "programs/vane_upgrade/records_commands.h"
 #include "programs/vane_upgrade/tracing_pass_through.h"
 
 namespace {
@@ -39,22 +47,100 @@ std::optional<std::string> ReadAnswerLine()
     return std::string(line);
 }
 
-// What every command works with: the display, the boxes, the link.
+uint64_t WallClockMs()
+{
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+Verbosity VerbosityOf(OutputMode mode)
+{
+    return mode == OutputMode::Verbose ? Verbosity::Verbose : mode == OutputMode::Quiet ? Verbosity::Quiet : Verbosity::Normal;
+}
+
+std::unique_ptr<IEventSink> MakeOutput(const Options& options, HumanOutput*& human)
+{
+    human = nullptr;
+    if (options.output == OutputMode::Json) return std::make_unique<JsonOutput>(stdout);
+    auto output = std::make_unique<HumanOutput>(stdout, stderr, isatty(STDOUT_FILENO) != 0, VerbosityOf(options.output));
+    human = output.get();
+    return output;
+}
+
+std::string DefaultPortName(const Options& options)
+{
+    if (!options.portName.empty()) return options.portName;
+    if (options.emulate) return "emulated";
+    return options.device.empty() ? "-" : options.device;
+}
+
+class Front;
+// The front that an interrupt tells its result through.
+std::mutex g_interruptibleMutex;
+Front* g_interruptible = nullptr;
+void TellInterrupted(int exitCode);
+
+// What every command works with: the output, the boxes, the link.
 class Front {
 public:
     explicit Front(const Options& options)
         : options(options),
-          display(stdout, isatty(STDOUT_FILENO) != 0, clock),
+          output(MakeOutput(options, human)),
+          reporter(*output, clock, WallClockMs, DefaultPortName(options)),
           boxes(options.questions, isatty(STDIN_FILENO) != 0, stderr, ReadAnswerLine)
     {
-        boxes.SetBeforePrint([this] { display.ClearBar(); });
+        {
+            std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+            g_interruptible = this;
+        }
+        interrupts::SetLastWords(TellInterrupted);
+        if (!options.portName.empty()) reporter.SetPort(options.portName, true);
+        boxes.SetBeforePrint([this] {
+            if (human != nullptr) human->ClearBar();
+        });
+        boxes.SetSilent(options.output == OutputMode::Json);
+        boxes.SetObserver([this](const std::string& caption, const std::string& text, std::optional<bool> ok) {
+            if (ok) reporter.Question(caption, text, *ok);
+            else reporter.Message(caption, text);
+        });
     }
 
+    ~Front()
+    {
+        interrupts::SetLastWords(nullptr);
+        std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+        g_interruptible = nullptr;
+    }
+
+    // Any thread (the tree tells of nodes it may not open from the monitor's).
     void Complain(const std::string& line)
     {
-        display.ClearBar();
-        std::fprintf(stderr, "vane-upgrade: %s\n", line.c_str());
-        std::fflush(stderr);
+        {
+            std::lock_guard<std::mutex> lock(complaintMutex);
+            if (firstComplaint.empty()) firstComplaint = line;
+        }
+        reporter.Error(line);
+    }
+
+    // The last event of every run (an interrupt's comes from the signals'
+    // thread, while the session may still write its report: it is not read).
+    void Finish(int code)
+    {
+        if (finished.exchange(true)) return;
+        ConsoleEvent result;
+        result.outcome = OutcomeOfExitCode(code, code != kExitInterrupted && report.declined);
+        result.exitCode = code;
+        if (code == kExitInterrupted) {
+            result.text = "interrupted";
+        } else {
+            result.text = report.text;
+            result.serial = report.serial;
+            result.image = report.image;
+            result.identity = report.identity;
+            std::lock_guard<std::mutex> lock(complaintMutex);
+            if (result.text.empty()) result.text = firstComplaint;
+        }
+        reporter.Result(result);
     }
 
     // The port the dialog sends through: the device's own, or the tracer in front of it.
@@ -68,22 +154,40 @@ public:
         return *tracer;
     }
 
-    int RunSession(IScsiPassThrough& port, IDeviceTree& tree, IBusEvents& bus)
+    int RunSession(IScsiPassThrough& port, IDeviceTree& tree, IBusEvents& bus,
+                   std::function<void(DeviceHandle, std::string&, std::string&)> locate)
     {
-        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, display, boxes,
-                           [this](const std::string& line) { Complain(line); }};
-        const int code = RunDialogSession(options, parts);
-        display.Finish();
-        return code;
+        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, reporter, boxes,
+                           [this](const std::string& line) { Complain(line); }, std::move(locate),
+                           [this](int code) {
+                               if (recorder) recorder->Finish(); // the record before the program leaves
+                               Finish(code);
+                           },
+                           recorder ? &recorder->Report() : nullptr,
+                           recorder && options.serialFromStore ? recorder.get() : nullptr};
+        return RunDialogSession(options, parts, report);
     }
 
     const Options& options;
     SystemClock clock;
     MemoryRegistry registry;
-    TerminalDisplay display;
+    HumanOutput* human = nullptr;
+    std::unique_ptr<IEventSink> output;
+    EventReporter reporter;
     ConsoleMessageBoxes boxes;
+    SessionReport report; // written by the session on the main thread
+    std::mutex complaintMutex;
+    std::string firstComplaint;
+    std::atomic<bool> finished{false};
     std::unique_ptr<TracingPassThrough> tracer;
+    std::unique_ptr<JobRecorder> recorder; // with --records, for a job
 };
+
+void TellInterrupted(int exitCode)
+{
+    std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+    if (g_interruptible != nullptr) g_interruptible->Finish(exitCode);
+}
 
 int RunEmulated(Front& front, std::FILE* trace)
 {
@@ -107,11 +211,12 @@ int RunEmulated(Front& front, std::FILE* trace)
         IbrLink link(port);
         std::string version;
         const bool read = handle != nullptr && ReadFirmwareVersion(link, handle, version);
-        front.display.Line(FormatListLine("emulated", "-", read ? version : "version unreadable"));
+        front.reporter.Target(DefaultPortName(o), "-", read ? version : "version unreadable");
         code = handle != nullptr ? kExitSuccess : kExitNoTarget;
     } else {
         EmulatedBusEvents bus(target);
-        code = front.RunSession(port, tree, bus);
+        if (front.recorder) front.recorder->SetPort(DefaultPortName(o));
+        code = front.RunSession(port, tree, bus, [](DeviceHandle, std::string&, std::string& node) { node.assign(1, '-'); });
     }
     if (!o.emulateFlash.empty()) {
         std::string error;
@@ -139,12 +244,12 @@ int ListDevices(Front& front, IScsiPassThrough& port)
         SgDevice* device = OpenSgDevice(target.sgNode, errorNumber, openError);
         if (device == nullptr) {
             if (IsAccessError(errorNumber)) front.Complain(AccessProblemLine(target.sgNode));
-            front.display.Line(FormatListLine(target.portPath, target.sgNode, "cannot be opened: " + openError));
+            front.reporter.Target(target.portPath, target.sgNode, "cannot be opened: " + openError);
             continue;
         }
         std::string version;
         const bool read = ReadFirmwareVersion(link, device, version);
-        front.display.Line(FormatListLine(target.portPath, target.sgNode, read ? version : "version unreadable"));
+        front.reporter.Target(target.portPath, target.sgNode, read ? version : "version unreadable");
         CloseSgDevice(device);
     }
     if (listed == 0) {
@@ -163,26 +268,94 @@ int RunDevice(Front& front, std::FILE* trace)
     UdevDeviceTree tree(selector);
     tree.SetAccessProblemListener([&front](const std::string& line) { front.Complain(line); });
     UdevBusEvents bus;
-    return front.RunSession(port, tree, bus);
+    // The port as given, or the one the target was found at.
+    auto portOfTarget = [&front, &tree]() -> std::string {
+        if (!front.options.device.empty()) return front.options.device;
+        const std::vector<TargetLocation> targets = tree.Targets();
+        return targets.empty() ? std::string() : targets.front().portPath;
+    };
+    if (front.recorder) front.recorder->SetPortSource(portOfTarget);
+    const int code = front.RunSession(port, tree, bus, [&tree](DeviceHandle handle, std::string& portPath, std::string& node) {
+        node = tree.NodeOf(handle);
+        for (const TargetLocation& target : tree.Targets())
+            if (target.sgNode == node) portPath = target.portPath;
+        if (node.empty()) node.assign(1, '-');
+    });
+    if (front.recorder) front.recorder->SetPort(portOfTarget());
+    return code;
+}
+
+bool IsJob(Command command) { return command == Command::Upgrade || command == Command::Sram || command == Command::Dump; }
+
+// Opens the store of --records before anything reaches a device; the
+// commands on the store itself end here.
+std::optional<int> UseRecordStore(const Options& options, std::unique_ptr<IRecordStore>& store)
+{
+    std::string error;
+    // Printing the records needs no right to write them.
+    store = OpenRecordStore(options.records, error, options.command != Command::Records);
+    int code = kExitSuccess;
+    if (store && options.command == Command::Records) {
+        const RecordsFormat format =
+            options.recordsCsv ? RecordsFormat::Csv : options.recordsJson ? RecordsFormat::Json : RecordsFormat::Table;
+        code = ListRecordsCommand(*store, format, options.recordsSerials, stdout, error);
+    } else if (store && options.command == Command::SerialNext) {
+        code = SerialNextCommand(*store, options.serialNext, stdout, error);
+    } else if (store && options.serialFromStore) {
+        bool available = false;
+        if (!store->HasNextSerial(available, error)) code = kExitFailure;
+        else if (!available) {
+            error = "the records store " + StoreShownName(options.records) +
+                    " has no series number to hand out: set the next one with serial-next HEX";
+            code = kExitFailure;
+        } else {
+            return std::nullopt;
+        }
+    } else if (store) {
+        return std::nullopt;
+    } else {
+        code = kExitFailure;
+    }
+    if (code != kExitSuccess) std::fprintf(stderr, "vane-upgrade: %s\n", error.c_str());
+    return code;
 }
 
 } // namespace
 
+int UsageFailure(const Options& options, const std::string& problem)
+{
+    std::fprintf(stderr, "vane-upgrade: %s\n", problem.c_str());
+    std::fflush(stderr);
+    if (options.output == OutputMode::Json) {
+        ConsoleEvent result;
+        result.kind = EventKind::Result;
+        result.wallMs = WallClockMs();
+        result.port = DefaultPortName(options);
+        result.outcome = OutcomeOfExitCode(kExitUsage, false);
+        result.exitCode = kExitUsage;
+        result.text = problem;
+        JsonOutput(stdout).Emit(result);
+    }
+    return kExitUsage;
+}
+
 int RunVaneUpgrade(const Options& options)
 {
+    std::unique_ptr<IRecordStore> store;
+    if (!options.records.empty())
+        if (const std::optional<int> code = UseRecordStore(options, store)) return *code;
+
     OutputFile log, trace;
     if (!options.logFile.empty()) {
         log.reset(std::fopen(options.logFile.c_str(), "w"));
         if (!log) {
-            std::fprintf(stderr, "vane-upgrade: --log %s: %s\n", options.logFile.c_str(), CLibraryErrorText(errno).c_str());
-            return kExitUsage;
+            return UsageFailure(options, "--log " + options.logFile + ": " + CLibraryErrorText(errno));
         }
     }
     if (!options.traceFile.empty()) {
         trace.reset(std::fopen(options.traceFile.c_str(), "w"));
         if (!trace) {
-            std::fprintf(stderr, "vane-upgrade: --trace %s: %s\n", options.traceFile.c_str(), CLibraryErrorText(errno).c_str());
-            return kExitUsage;
+            return UsageFailure(options, "--trace " + options.traceFile + ": " + CLibraryErrorText(errno));
         }
     }
     // The diagnostic lines go to the log only, never into the display.
@@ -200,7 +373,11 @@ int RunVaneUpgrade(const Options& options)
     int code;
     {
         Front front(options);
+        if (store && IsJob(options.command))
+            front.recorder = std::make_unique<JobRecorder>(*store, options, [&front](const std::string& line) { front.Complain(line); });
         code = options.emulate ? RunEmulated(front, trace.get()) : RunDevice(front, trace.get());
+        if (front.recorder) front.recorder->Finish();
+        front.Finish(code);
     }
     SilenceDiagnostics(); // the log closes below
     return code;

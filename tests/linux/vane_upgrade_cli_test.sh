@@ -7,6 +7,8 @@ case_name=$1
 work=$(mktemp -d /tmp/vane-cli-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# Copies of kept bytes go below the user's state folder: here, the case's own.
+export XDG_STATE_HOME="$work/state"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-}${ASAN_OPTIONS:+:}verify_asan_link_order=0
 
 fail() { echo "FAIL ($case_name): $*"; echo "--- stdout"; cat out.txt 2>/dev/null; echo "--- stderr"; cat err.txt 2>/dev/null; exit 1; }
@@ -35,6 +37,7 @@ upgrade_version_dump)
   grep -q "Registry values are not kept on Linux" log.txt || fail "the log lacks the registry note"
   grep -q "Mass Storage Connected !" log.txt || fail "the log lacks the discovery lines"
   ! grep -q "Mass Storage Connected" out.txt || fail "diagnostic lines reached the display"
+  [ ! -e Backup ] && [ ! -e state ] || fail "a successful upgrade left a backup folder behind"
   run --emulate --emulate-flash flash.bin version
   expect_code 0
   expect_out "Current version:Vane_TX_V1030"
@@ -54,6 +57,7 @@ declined_old_version)
   expect_code 1
   expect_err "Update File Version is old!"
   expect_err "Cancel (--no)"
+  expect_err "a question was declined"
   cmp flash.bin before.bin || fail "the declined upgrade changed the flash"
   # Without --no and without a terminal the question is answered Cancel as well.
   run --emulate --emulate-flash flash.bin upgrade old/Vane_TX_V1020.fir
@@ -119,6 +123,53 @@ data_image)
   cmp -i 0:$((0x80100)) -n 5000 data.bin flash.bin || fail "the flash does not hold the data image at 0x80100"
   [ "$(od -v -An -tx1 -j $((0x80000)) -N256 flash.bin | tr -d ' \n' | tr -d f)" = "" ] || fail "the bytes before the data changed"
   ;;
+output_modes)
+  run --version
+  expect_code 0
+  grep -qE '^vane-upgrade [0-9]+[.][0-9]+' out.txt || fail "--version printed: $(cat out.txt)"
+  # The same upgrade (from the boot ROM, the loader first) in each mode.
+  run --emulate upgrade
+  expect_code 0
+  expect_out "Target: port emulated, node -"
+  expect_out "Current version:Vane_TX_V1020"
+  for step in "Block Erasing ..." "Write CODE to SPI Flash ..." "Data Compare..." "Complete!" "Current version:Vane_TX_V1030"; do
+    grep -qxF -- "$step" out.txt || fail "no line: $step"
+  done
+  for phase in erase write verify; do
+    [ "$(grep -cE "^  $phase +[0-9]+%" out.txt)" -ge 3 ] || fail "fewer than three progress lines of $phase"
+  done
+  tail -n1 out.txt | grep -qE '^Result: completed in [0-9]+:[0-9]{2}  [(]Vane_TX_V1020 -> Vane_TX_V1030[)]$' || fail "last line"
+  ! grep -q "Connecting" out.txt || fail "the default output is not the transcript"
+  run -v --emulate upgrade
+  expect_code 0
+  expect_out "Status: Connecting...(1)"
+  expect_out "Product: Vane"
+  run -q --emulate upgrade
+  expect_code 0
+  [ "$(wc -l <out.txt)" -eq 1 ] && grep -q '^Result: completed in ' out.txt || fail "-q shows more than the result"
+  [ "$(wc -l <err.txt)" -eq 0 ] || fail "-q: something on standard error"
+  run --json --port-name emu-7 --emulate --emulate-flash flash.bin upgrade
+  expect_code 0
+  [ "$(wc -l <err.txt)" -eq 0 ] || fail "--json: something on standard error"
+  jq -R 'fromjson' out.txt >/dev/null || fail "a --json line does not parse"
+  jq -R -c 'fromjson | select(.v != 1 or .port != "emu-7" or (.time | test("^[0-9-]+T[0-9:.]+Z$") | not))' \
+    out.txt >bad.txt
+  [ ! -s bad.txt ] || fail "--json lines without the version, port or time: $(head -3 bad.txt)"
+  [ "$(jq -R -c 'fromjson | select(.event == "progress") | .phase' out.txt | sort -u | tr -d '"\n')" = "eraseverifywrite" ] ||
+    fail "progress events not of each phase"
+  [ "$(tail -n1 out.txt | jq -r '[.event, .outcome, .exit_code, .version_after] | join(" ")')" = "result completed 0 Vane_TX_V1030" ] ||
+    fail "the last line is not the completed result"
+  # A question and its answer are events too.
+  mkdir old
+  cp Data/Vane_TX_V1030.fir old/Vane_TX_V1020.fir
+  run --json --no --emulate --emulate-flash flash.bin upgrade old/Vane_TX_V1020.fir
+  expect_code 1
+  jq -R -c 'fromjson | select(.event == "question" and .answer == "cancel")' out.txt | grep -q . || fail "no question event"
+  [ "$(tail -n1 out.txt | jq -r '.outcome')" = declined ] || fail "the last line is not the declined result"
+  run --json --emulate upgrade --frobnicate
+  expect_code 2
+  [ "$(jq -r '.outcome' out.txt)" = usage ] || fail "a usage error gives no result event"
+  ;;
 list_emulated)
   run --emulate list
   expect_code 0
@@ -130,10 +181,108 @@ no_target)
   code=$?
   expect_code 3
   expect_err "no transmitter found"
-  expect_out "Status: Disconnected"
+  expect_out "Result: no-target"
   timeout 60 umockdev-run -- "$VANE_UPGRADE" list >out.txt 2>err.txt </dev/null
   code=$?
   expect_code 3
+  ;;
+records)
+  # Refused before anything is sent to the target: a malformed store, a
+  # server that does not answer, a store with no number to hand out.
+  run --emulate --trace trace.txt --records 'postgresql://line/db?colour=blue' upgrade
+  expect_code 2
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected"
+  run --emulate --trace trace.txt --records "postgresql:///line?host=$work/no-server" upgrade
+  expect_code 1
+  expect_err "cannot connect"
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected"
+  [ ! -s trace.txt ] || fail "an unreachable store must send nothing"
+  run --emulate --trace trace.txt --records db.sqlite upgrade --serial-offset 3F000
+  expect_code 1
+  expect_err "serial-next"
+  [ ! -s trace.txt ] || fail "a store without numbers must send nothing"
+  run --records db.sqlite serial-next 1A2B
+  expect_code 0
+
+  # Completed (with a number from the store), declined, failed.
+  run --emulate --emulate-flash flash.bin --records db.sqlite --station st-1 upgrade --serial-offset 3F000
+  expect_code 0
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 2b1a0000 ] || fail "the number is not in the flash"
+  mkdir old
+  tr '\000-\377' '\377\000-\376' <Data/Vane_TX_V1030.fir >old/Vane_TX_V1020.fir
+  run --emulate --emulate-flash flash.bin --records db.sqlite --station st-1 --no upgrade old/Vane_TX_V1020.fir
+  expect_code 1
+  run --emulate --emulate-flash flash.bin --emulate-fault status:2 --records db.sqlite --station st-1 upgrade --serial-offset 3F000
+  expect_code 1
+  expect_err "series number 1A2C was not burned"
+  run --records db.sqlite serial-next 1A2C
+  expect_code 1
+  expect_err "refused"
+
+  run --records db.sqlite records
+  expect_code 0
+  [ "$(wc -l <out.txt)" -eq 4 ] || fail "three records expected"
+  grep -q "st-1 *emulated *upgrade *Vane_TX_V1020 *Vane_TX_V1030 *1A2B *completed" out.txt || fail "no completed record"
+  grep -q "st-1 *emulated *upgrade *Vane_TX_V1030 *Vane_TX_V1030 *- *declined .*a question was declined" out.txt ||
+    fail "no declined record"
+  grep -q "1A2C *failed .*Write data to SPI Flash failed" out.txt || fail "no failed record"
+  run --records db.sqlite records --csv
+  expect_out ",upgrade,Vane_TX_V1020,Vane_TX_V1030,./Data/Vane_TX_V1030.fir,$(sha256sum <Data/Vane_TX_V1030.fir | cut -c1-64),1A2B,completed,,"
+  run --records db.sqlite records --json
+  expect_out '"outcome": "declined"'
+  run --records db.sqlite records --serials
+  grep -q "^1A2B *burned *st-1" out.txt || fail "1A2B is not burned"
+  grep -q "^1A2C *void *st-1 .*Write data to SPI Flash failed" out.txt || fail "1A2C is not void"
+  ;;
+records_postgres)
+  # Beside the server of with_postgres.sh. The server goes away while a job
+  # runs: the job finishes, its record is kept in a local file.
+  store=$VANE_TEST_POSTGRES_URI
+  export XDG_STATE_HOME=$work/state
+  run --records "$store" serial-next 100
+  expect_code 0
+  timeout 60 "$VANE_UPGRADE" --emulate --emulate-flash flash.bin --records "$store" upgrade --serial-offset 3F000 \
+    >out.txt 2>err.txt </dev/null &
+  job=$!
+  for _ in $(seq 200); do
+    "$VANE_UPGRADE" --records "$store" records --serials 2>/dev/null | grep -q "^100 " && break
+    sleep 0.05
+  done
+  pg_server_stop
+  wait $job
+  code=$?
+  expect_code 0
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 00010000 ] || fail "the number is not in the flash"
+  expect_err "kept in $work/state/vane-upgrade/unsaved-records.jsonl"
+  grep -q '"serial_number":"100".*"outcome":"completed".*"serial_state":"burned"' state/vane-upgrade/unsaved-records.jsonl ||
+    fail "the local file lacks the record"
+
+  # A server that is down: refused before anything is sent.
+  run --emulate --trace trace.txt --records "$store" upgrade --serial-offset 3F000
+  expect_code 1
+  expect_err "cannot connect"
+  [ ! -s trace.txt ] || fail "an unreachable store must send nothing"
+
+  # Back again; a user who may only read is refused before anything is sent.
+  pg_server_start || fail "the server did not start again"
+  "$pg_bin/psql" -q "$store" -c "CREATE ROLE reader LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader" ||
+    fail "psql"
+  reader="postgresql:///vane_records?host=$VANE_TEST_POSTGRES_DIR&user=reader"
+  run --emulate --trace trace.txt --records "$reader" upgrade
+  expect_code 1
+  expect_err "may not write"
+  [ ! -s trace.txt ] || fail "a store that cannot be written must send nothing"
+  run --records "$reader" records
+  expect_code 0
+
+  # The number of the lost job is never handed out again.
+  run --emulate --emulate-flash flash.bin --records "$store" upgrade --serial-offset 3F000
+  expect_code 0
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 01010000 ] || fail "101 is not in the flash"
+  run --records "$store" records --serials
+  grep -q "^100 *void .*abandoned" out.txt || fail "100 is not shown void"
+  grep -q "^101 *burned" out.txt || fail "101 is not burned"
+
   ;;
 *)
   fail "unknown case"

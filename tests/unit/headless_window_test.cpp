@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -206,6 +207,16 @@ TEST(HeadlessWindowTemplate, MainTemplateBuildsTheControlTableAndOthersStartEmpt
     // OnInitDialog returned true: the first visible, enabled tab stop (1010 is disabled).
     w.Open();
     EXPECT_EQ(w.Focus(), 1029);
+
+    // Redrawing off before the window shows: no tab stop, no mouse click; a program's BM_CLICK still works.
+    CDialog again(kHeadlessMainTemplate);
+    HeadlessWindow off(again, clock);
+    off.SetRedraw(1029, false);
+    off.Open();
+    EXPECT_NE(off.Focus(), 1029);
+    EXPECT_FALSE(off.Visible(1029));
+    EXPECT_FALSE(off.Click(1029));
+    EXPECT_TRUE(off.SendClick(1029));
 
     CDialog other(kTestTemplate);
     HeadlessWindow empty(other, clock);
@@ -545,9 +556,17 @@ TEST_F(HeadlessWindowTest, ConcurrentTextsTimersAndReadsStayConsistent)
     EXPECT_TRUE(window.RunningTimers().empty());
     EXPECT_EQ(dialog.overlaps.load(), 0);
 
-    // The same while the test thread pumps: the workers' requests wait for it.
+    // The same while the test thread pumps: the workers' requests wait for it,
+    // and the progress listener hears every position one worker sets, there.
     threads.clear();
     dialog.pumpingThread = std::this_thread::get_id();
+    window.ProgressSetPos(kFree, 0);
+    std::vector<int> positions;
+    std::atomic<int> progressOffPump{0};
+    window.SetProgressListener([&](int id, int position) {
+        if (std::this_thread::get_id() != dialog.pumpingThread) ++progressOffPump;
+        if (id == kFree) positions.push_back(position);
+    });
     std::atomic<int> finished{0};
     window.PostTask([&] { // started from inside the pump
         for (int t = 0; t < kThreads; ++t) {
@@ -555,6 +574,10 @@ TEST_F(HeadlessWindowTest, ConcurrentTextsTimersAndReadsStayConsistent)
                 for (int i = 0; i < kRounds / 10; ++i) {
                     window.SetWindowText(kFree, "pumped" + std::to_string(t));
                     window.RunOnWindowThread([&] { dialog.SetDlgItemText(kFree, "inside"); });
+                    if (t == 0) {
+                        window.ProgressSetPos(kFree, i + 1);
+                        window.ProgressSetPos(kFree, i + 1); // unchanged: not heard
+                    }
                 }
                 ++finished;
             });
@@ -566,6 +589,10 @@ TEST_F(HeadlessWindowTest, ConcurrentTextsTimersAndReadsStayConsistent)
     EXPECT_EQ(dialog.freeUpdates.load(), kThreads * kRounds + 2 * kThreads * (kRounds / 10));
     EXPECT_EQ(dialog.overlaps.load(), 0);
     EXPECT_EQ(dialog.offPump.load(), 0);
+    std::vector<int> expected(kRounds / 10);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(positions, expected);
+    EXPECT_EQ(progressOffPump.load(), 0);
 }
 
 } // namespace

@@ -4,6 +4,7 @@ include(GNUInstallDirs)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
 find_package(CLI11 CONFIG REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
 
 # udev reads packaged rules from /usr/lib/udev/rules.d and local ones from
 # /etc/udev/rules.d: a build installed under /usr gets the first, any other
@@ -24,7 +25,8 @@ target_compile_definitions(vane_linux PUBLIC VANE_UDEV_RULE_PATH="${VANE_UDEV_RU
 # The pieces of the console front end (a library, so that the tests reach them).
 vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
-target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core CLI11::CLI11)
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core CLI11::CLI11
+                      nlohmann_json::nlohmann_json)
 
 add_executable(vane-upgrade programs/vane_upgrade_main.cpp)
 # vane_core calls back into the headless backend (its system colours): the two

@@ -1,6 +1,7 @@
 // vane-upgrade: the console front end of the upgrade dialog on Linux.
 #include <cstdio>
 
+#include "programs/vane_upgrade/fleet.h"
 #include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/options.h"
 #include "programs/vane_upgrade/run.h"
@@ -14,5 +15,6 @@ int main(int argc, char** argv)
         else std::fprintf(stderr, "vane-upgrade: %s\n", parsed.message.c_str());
         return parsed.exitCode;
     }
+    if (parsed.options.all || parsed.options.watch) return RunFleet(parsed.options);
     return RunVaneUpgrade(parsed.options);
 }

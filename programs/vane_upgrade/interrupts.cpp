@@ -13,6 +13,7 @@ namespace interrupts {
 namespace {
 
 std::atomic<bool> g_jobRunning{false};
+std::atomic<void (*)()> g_redirect{nullptr};
 constexpr int kExitInterrupted = 130;
 
 void Say(const char* text)
@@ -45,6 +46,10 @@ void Install()
         for (;;) {
             int signalNumber = 0;
             if (sigwait(&set, &signalNumber) != 0) continue;
+            if (void (*onSignal)() = g_redirect.load()) {
+                onSignal();
+                continue;
+            }
             if (g_jobRunning && !noted) {
                 noted = true;
                 Say("\nvane-upgrade: the job is writing the transmitter and finishes first; "
@@ -59,5 +64,7 @@ void Install()
 }
 
 void SetJobRunning(bool running) { g_jobRunning = running; }
+
+void Redirect(void (*onSignal)()) { g_redirect = onSignal; }
 
 } // namespace interrupts

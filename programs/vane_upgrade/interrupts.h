@@ -12,5 +12,9 @@ namespace interrupts {
 void Install();
 // Whether a job holds the device now.
 void SetJobRunning(bool running);
+// A supervisor of several runs takes every signal itself: from now on each
+// one calls onSignal (on the signal thread; it must only note it, for example
+// by writing to a pipe) instead of the rule above.
+void Redirect(void (*onSignal)());
 
 } // namespace interrupts

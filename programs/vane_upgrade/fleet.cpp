@@ -13,6 +13,7 @@
 #include <limits>
 #include <memory>
 
+#include "device/diagnostics.h"
 #include "platform/linux/udev_hotplug_monitor.h"
 #include "platform/linux/udev_target_scan.h"
 #include "platform/portable/clock.h"
@@ -318,6 +319,7 @@ private:
 
 int RunFleet(const Options& options, const std::string& program)
 {
+    SilenceDiagnostics(); // the runs keep their own logs; the supervisor's output is theirs
     Supervisor supervisor(options, program);
     return supervisor.Run();
 }

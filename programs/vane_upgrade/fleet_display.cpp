@@ -53,6 +53,8 @@ void FleetDisplay::Ended(const TargetProgress& target, int exitCode, uint64_t un
         }
         return;
     }
+    // Its live line goes with the lasting one that ends it.
+    std::erase_if(block_, [&](const std::string& line) { return line.starts_with(s.port + " "); });
     Lasting(out_, s.port + ": " + s.outcome + (s.failure.empty() ? "" : ": " + s.failure));
 }
 

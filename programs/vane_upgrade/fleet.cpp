@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 
@@ -56,6 +57,14 @@ void Drain(int fd, int& count)
     while ((n = read(fd, buffer, sizeof buffer)) > 0) count += static_cast<int>(n);
 }
 
+bool Given(const Options& o, std::initializer_list<const char*> words)
+{
+    for (const std::string& argument : o.arguments)
+        for (const char* word : words)
+            if (argument == word) return true;
+    return false;
+}
+
 size_t TerminalWidth()
 {
     winsize size{};
@@ -63,9 +72,9 @@ size_t TerminalWidth()
     return 80;
 }
 
-FleetOutput OutputMode(const Options& o)
+FleetOutput ChooseFleetOutput(const Options& o)
 {
-    if (std::find(o.arguments.begin(), o.arguments.end(), "--json") != o.arguments.end()) return FleetOutput::Json;
+    if (Given(o, {"--json"})) return FleetOutput::Json;
     return isatty(STDOUT_FILENO) != 0 ? FleetOutput::Live : FleetOutput::Plain;
 }
 
@@ -80,7 +89,7 @@ struct TargetRun {
 class Supervisor {
 public:
     Supervisor(const Options& options, const std::string& program)
-        : o_(options), display_(OutputMode(options), stdout, stderr, TerminalWidth()),
+        : o_(options), display_(ChooseFleetOutput(options), stdout, stderr, TerminalWidth(), Given(options, {"-q", "--quiet"})),
           program_(program.empty() ? OwnProgramPath() : program)
     {
     }
@@ -287,7 +296,10 @@ private:
     int Finish()
     {
         std::vector<TargetSummary> rows;
-        for (const auto& run : runs_) rows.push_back(run->progress.Summary());
+        for (const auto& run : runs_) {
+            rows.push_back(run->progress.Summary());
+            if (o_.command == Command::Version) rows.back().versionAfter.clear(); // nothing was written
+        }
         if (o_.all)
             std::stable_sort(rows.begin(), rows.end(), [](const TargetSummary& a, const TargetSummary& b) { return NaturalLess(a.port, b.port); });
         if (rows.empty()) return NoneFound();

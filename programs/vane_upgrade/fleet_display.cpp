@@ -6,8 +6,8 @@ constexpr uint64_t kRedrawMs = 200;
 
 } // namespace
 
-FleetDisplay::FleetDisplay(FleetOutput mode, std::FILE* out, std::FILE* err, size_t width)
-    : mode_(mode), out_(out), err_(err), width_(width > 1 ? width - 1 : 79)
+FleetDisplay::FleetDisplay(FleetOutput mode, std::FILE* out, std::FILE* err, size_t width, bool quiet)
+    : mode_(mode), quiet_(quiet && mode != FleetOutput::Json), out_(out), err_(err), width_(width > 1 ? width - 1 : 79)
 {
 }
 
@@ -24,9 +24,12 @@ void FleetDisplay::OutputLine(const TargetProgress& target, const std::string& l
         }
         return;
     case FleetOutput::Plain:
-        if (!event) Lasting(out_, target.Port() + ": " + line);
-        else if (plain) Lasting(out_, target.Port() + ": " + *plain);
-        return;
+        if (!quiet_) {
+            if (!event) Lasting(out_, target.Port() + ": " + line);
+            else if (plain) Lasting(out_, target.Port() + ": " + *plain);
+            return;
+        }
+        [[fallthrough]];
     case FleetOutput::Live:
         // The live line shows steps and progress; what it cannot show stays above it.
         if (!event) Lasting(out_, target.Port() + ": " + line);
@@ -85,7 +88,7 @@ void FleetDisplay::DrawBlock()
 
 void FleetDisplay::Refresh(const std::vector<const TargetProgress*>& running, uint64_t nowMs)
 {
-    if (mode_ != FleetOutput::Live) return;
+    if (mode_ != FleetOutput::Live || quiet_) return;
     std::vector<std::string> lines;
     for (const TargetProgress* target : running) lines.push_back(target->LiveLine(width_));
     if (lines == block_ || (nowMs - lastDrawMs_ < kRedrawMs && lines.size() == block_.size())) return;

@@ -15,7 +15,8 @@ enum class FleetOutput { Live, Plain, Json };
 
 class FleetDisplay {
 public:
-    FleetDisplay(FleetOutput mode, std::FILE* out, std::FILE* err, size_t width = 80);
+    // quiet: only boxes, complaints, each target's end and the summary.
+    FleetDisplay(FleetOutput mode, std::FILE* out, std::FILE* err, size_t width = 80, bool quiet = false);
 
     // One line of a run's standard output, the event it holds (if it holds
     // one) and the plain line the target made of it.
@@ -38,6 +39,7 @@ private:
     void DrawBlock();
 
     FleetOutput mode_;
+    bool quiet_;
     std::FILE* out_;
     std::FILE* err_;
     size_t width_;

@@ -19,6 +19,8 @@ constexpr OwnOption kOwnOptions[] = {
     {"--emulate-flash-dir", true}, {"--emulate-arrive-every", true}, {"--emulate-fault", true},
     {"--log", true},           {"--trace", true},           {"--port-name", true},
     {"--device", true},        {"--emulate-flash", true},
+    // How much is shown is the supervisor's matter: every run writes its events.
+    {"-v", false}, {"--verbose", false}, {"-q", false}, {"--quiet", false},
 };
 
 std::optional<OwnOption> OwnOptionOf(const std::string& argument, bool& valueAttached)

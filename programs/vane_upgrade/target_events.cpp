@@ -43,6 +43,18 @@ std::string PaddedTo(std::string text, size_t width)
     return text;
 }
 
+// A table cell in plain ASCII: a version read from an erased or damaged
+// identity block is not text, and the columns must stay aligned.
+std::string Printable(const std::string& text)
+{
+    std::string printable;
+    for (unsigned char c : text) {
+        if (c >= 0x80 && c < 0xC0) continue; // the rest of a character already shown as ?
+        printable += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    }
+    return printable;
+}
+
 std::string UtcTime(uint64_t unixMs)
 {
     const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
@@ -196,11 +208,11 @@ std::string FormatSummaryTable(const std::vector<TargetSummary>& rows)
     std::vector<Cells> table{{"port", "version before -> after", "serial", "result", "time"}};
     for (const TargetSummary& row : rows) {
         Cells c;
-        c.port = row.port;
-        c.versions = (row.versionBefore.empty() ? "-" : row.versionBefore) + " -> " +
-                     (row.versionAfter.empty() ? "-" : row.versionAfter);
-        c.serial = row.serial.empty() ? "-" : row.serial;
-        c.result = row.outcome + (row.failure.empty() ? "" : ": " + row.failure);
+        c.port = Printable(row.port);
+        c.versions = (row.versionBefore.empty() ? "-" : Printable(row.versionBefore)) + " -> " +
+                     (row.versionAfter.empty() ? "-" : Printable(row.versionAfter));
+        c.serial = row.serial.empty() ? "-" : Printable(row.serial);
+        c.result = Printable(row.outcome + (row.failure.empty() ? "" : ": " + row.failure));
         c.time = FormatDuration(static_cast<uint64_t>(row.seconds + 0.5));
         table.push_back(c);
     }

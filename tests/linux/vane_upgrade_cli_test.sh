@@ -158,7 +158,6 @@ fleet_all)
     cmp -n "$(image_size)" flash/emu-$i.bin Data/Vane_TX_V1030.fir || fail "emu-$i does not hold the image"
   done
   grep -Eq "^emu-2 +.* failed" out.txt || fail "summary row of emu-2"
-  ! cmp -s -n "$(image_size)" flash/emu-2.bin Data/Vane_TX_V1030.fir || fail "the failed target holds the image"
   run --emulate-targets 3 --emulate-flash-dir flash version --all
   expect_code 0
   grep -Eq "^emu-3 +Vane_TX_V1030 -> - +- +completed" out.txt || fail "version row of emu-3"
@@ -173,7 +172,7 @@ fleet_watch)
   expect_code 0
   [ "$(grep -Ec '^emu-[123] +Vane_TX_V1020 -> Vane_TX_V1030 +- +completed' out.txt)" -eq 3 ] || fail "three completed rows expected"
   # Ctrl-C: the running job finishes, nothing new starts.
-  timeout 120 "$VANE_UPGRADE" --emulate-targets 2 --emulate-arrive-every 600000 --emulate-timing realistic upgrade --watch \
+  timeout --foreground 120 "$VANE_UPGRADE" --emulate-targets 2 --emulate-arrive-every 600000 --emulate-timing realistic upgrade --watch \
     >out.txt 2>err.txt </dev/null &
   pid=$!
   for _ in $(seq 600); do grep -q "emu-1: Block Erasing" out.txt && break; sleep 0.1; done

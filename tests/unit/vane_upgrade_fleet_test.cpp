@@ -91,7 +91,11 @@ TEST(TargetEvents, HowARunEndedDecidesItsResult)
     EXPECT_EQ(stand->text, "the run \"ended\"");
     EXPECT_NE(MakeResultLine("p", "failed", 1, "", 0, 1796726712345).find(R"("time":"2026-12-08T10:45:12.345Z")"), std::string::npos);
 
-    const std::string table = FormatSummaryTable({good.Summary(), crashed.Summary()});
+    TargetProgress erased("emu-4", 0);
+    erased.Apply(Event(R"("event":"result","outcome":"completed","exit_code":0,"version_before":"\ufffd\ufffd\u0001"})"));
+    erased.Ended(0, "", 1000);
+    const std::string table = FormatSummaryTable({good.Summary(), crashed.Summary(), erased.Summary()});
+    EXPECT_NE(table.find("emu-4  ??? -> -"), std::string::npos) << table;
     EXPECT_NE(table.find("emu-1  Vane_TX_V1020 -> Vane_TX_V1030  1A2B"), std::string::npos) << table;
     EXPECT_NE(table.find("emu-3  - -> -"), std::string::npos) << table;
     EXPECT_NE(table.find("failed: the run ended by signal 9 (Killed)  0:02"), std::string::npos) << table;

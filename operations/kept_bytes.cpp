@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -27,18 +28,23 @@ bool KeptBytesCopy::Keep(uint32_t flashOffset, const uint8_t* bytes, uint32_t le
         error = std::string("Cannot create the folder ") + kBackupFolder;
         return false;
     }
-    // An earlier copy may be the only one left of bytes a failed run erased.
+    // An earlier copy may be the only one left of bytes a failed run erased;
+    // another program's run in the same folder (one per target) may be
+    // taking a name at the same moment: a name is taken by creating the file.
     std::string path;
-    for (int n = 1; n <= kMostCopiesPerAddress && path.empty(); ++n)
-        if (!files_.Exists(CopyName(flashOffset, n))) path = CopyName(flashOffset, n);
-    if (path.empty()) {
-        error = std::string("Too many earlier copies in ") + kBackupFolder;
-        return false;
+    std::unique_ptr<IFile> file;
+    for (int n = 1; n <= kMostCopiesPerAddress && !file; ++n) {
+        path = CopyName(flashOffset, n);
+        if (files_.Exists(path)) continue;
+        std::string openError;
+        file = files_.Open(path, FileOpenMode::CreateNew, openError);
+        if (!file && !files_.Exists(path)) {
+            error = path + ": " + openError;
+            return false;
+        }
     }
-    std::string openError;
-    auto file = files_.Open(path, FileOpenMode::CreateWrite, openError);
     if (!file) {
-        error = path + ": " + openError;
+        error = std::string("Too many earlier copies in ") + kBackupFolder;
         return false;
     }
     const bool written = file->Write(bytes, length) && file->Sync();

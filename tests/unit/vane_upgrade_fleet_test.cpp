@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
 
+#include "operations/kept_bytes.h"
 #include "programs/vane_upgrade/fleet.h"
 #include "programs/vane_upgrade/fleet_plan.h"
 #include "programs/vane_upgrade/target_events.h"
@@ -168,6 +170,58 @@ TEST(FleetPlan, StationTouchesATargetAgainOnlyAfterItLeft)
     EXPECT_FALSE(hub.Exhausted());
     hub.Left("emu-3");
     EXPECT_TRUE(hub.Exhausted());
+}
+
+// The runs of several targets share one working folder, and with it the
+// backup copies of the bytes their jobs erase and write back.
+class TakenMeanwhile final : public IFileSystem {
+public:
+    // Exists answers "no" once for path: another run creates it right after the look.
+    explicit TakenMeanwhile(std::string path) : path_(std::move(path)) {}
+    std::unique_ptr<IFile> Open(const std::string& p, FileOpenMode m, std::string& e) override { return real_.Open(p, m, e); }
+    bool ToLocalTime(int64_t t, std::tm& l) override { return real_.ToLocalTime(t, l); }
+    std::string ProgramPath() override { return real_.ProgramPath(); }
+    bool Remove(const std::string& p) override { return real_.Remove(p); }
+    bool Rename(const std::string& f, const std::string& t) override { return real_.Rename(f, t); }
+    bool CreateFolder(const std::string& p) override { return real_.CreateFolder(p); }
+    bool Exists(const std::string& p) override
+    {
+        if (p == path_ && !lied_) {
+            lied_ = true;
+            return false;
+        }
+        return real_.Exists(p);
+    }
+
+private:
+    IFileSystem& real_ = PlatformFileSystem();
+    std::string path_;
+    bool lied_ = false;
+};
+
+TEST(SharedFolder, TwoRunsNeverKeepTheirBytesInOneFile)
+{
+    const fs::path dir = fs::temp_directory_path() / ("vane-kept-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir);
+    const uint8_t first[4] = {1, 1, 1, 1}, second[4] = {2, 2, 2, 2};
+    std::string error;
+    KeptBytesCopy one(PlatformFileSystem());
+    ASSERT_TRUE(one.Keep(0x40000, first, 4, error)) << error;
+    TakenMeanwhile racing(one.Path());
+    KeptBytesCopy other(racing);
+    ASSERT_TRUE(other.Keep(0x40000, second, 4, error)) << error;
+    EXPECT_NE(other.Path(), one.Path());
+    // The first run's job succeeds: its copy goes, the other's stays as it was.
+    one.Discard();
+    std::string native = other.Path();
+    std::replace(native.begin(), native.end(), '\\', '/');
+    std::ifstream kept(native, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, std::string(4, '\x02'));
+    fs::current_path(previous);
+    fs::remove_all(dir);
 }
 
 // The supervisor over a stand-in program that writes what a target's run

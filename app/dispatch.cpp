@@ -49,8 +49,10 @@ bool CRODEdizDlg::StartJob(void (CRODEdizDlg::*job)())
 
 void CRODEdizDlg::MarkJobFailed(const std::string& failure)
 {
+    // The job goes on after some failures: the last one reported is what ended it.
     std::lock_guard<std::mutex> lock(m_failureMutex);
-    if (!m_bJobFailed.exchange(true)) m_strJobFailure = failure;
+    m_bJobFailed = true;
+    m_strJobFailure = failure;
 }
 
 std::string CRODEdizDlg::LastJobFailure() const

@@ -201,7 +201,8 @@ private:
     void StartPendingVersionRead();
     // Polls the status every 50 ms until byte 0 is 0, at most timeoutMs; false on a failed poll or timeout.
     bool WaitStatusIdle(uint32_t timeoutMs);
-    // Job bookkeeping: a failure of any step makes the whole job fail.
+    // Job bookkeeping: a failure of any step makes the whole job fail; the
+    // last failure marked is the one the job reports.
     void MarkJobFailed(const std::string& failure);
     bool JobFailed() const { return m_bJobFailed.load(); }
     // The completion of the flash download.

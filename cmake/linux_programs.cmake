@@ -4,7 +4,7 @@ include(GNUInstallDirs)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
 find_package(CLI11 CONFIG REQUIRED)
-find_package(nlohmann_json 3 REQUIRED)
+find_package(nlohmann_json 3 CONFIG REQUIRED)
 
 # udev reads packaged rules from /usr/lib/udev/rules.d and local ones from
 # /etc/udev/rules.d: a build installed under /usr gets the first, any other
@@ -27,6 +27,15 @@ vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
 target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core CLI11::CLI11
                       nlohmann_json::nlohmann_json)
+# --version: the project's version and the commit, in a header the build writes.
+set(vane_version_header ${CMAKE_BINARY_DIR}/generated/programs/vane_upgrade/program_version.h)
+add_custom_target(vane_program_version
+  COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DOUTPUT=${vane_version_header}
+          -P ${CMAKE_SOURCE_DIR}/cmake/program_version.cmake
+  BYPRODUCTS ${vane_version_header}
+  COMMENT "Program version" VERBATIM)
+add_dependencies(vane_upgrade_front_end vane_program_version)
+target_include_directories(vane_upgrade_front_end PRIVATE ${CMAKE_BINARY_DIR}/generated)
 
 add_executable(vane-upgrade programs/vane_upgrade_main.cpp)
 # vane_core calls back into the headless backend (its system colours): the two

@@ -18,7 +18,7 @@ vane_sources(WIN32_SOURCES platform/win32)
 add_library(vane_win32 OBJECT ${WIN32_SOURCES})
 target_link_libraries(vane_win32 PUBLIC vane_core
   setupapi cfgmgr32 comctl32 comdlg32 gdi32 user32 shell32 advapi32)
-# Common controls of the classic look: no manifest selects version 6, whose
+# Common controls of the classic look: the manifest selects no version 6, whose
 # visual styles would ignore the progress colours and the owner-drawn look.
 target_compile_definitions(vane_win32 PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 
@@ -28,9 +28,16 @@ set(VANE_RC ${CMAKE_SOURCE_DIR}/resources/rodediz.rc)
 set_source_files_properties(${VANE_RC} PROPERTIES OBJECT_DEPENDS
   "${CMAKE_SOURCE_DIR}/resources/dialog_controls.def;${CMAKE_SOURCE_DIR}/resources/resource.h")
 
+# Every Windows program of the project carries the application manifest:
+# administrator rights (raw volume access, HKEY_LOCAL_MACHINE) and the
+# classic common controls. A new program gets it by adding VANE_MANIFEST_RC.
+set(VANE_MANIFEST_RC ${CMAKE_SOURCE_DIR}/resources/windows_program_manifest.rc)
+set_source_files_properties(${VANE_MANIFEST_RC} PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/windows_program.manifest")
+
 # One program per device link; only the compile definition differs.
 function(vane_windows_program name link)
-  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/programs/rodediz_win32_main.cpp ${VANE_RC})
+  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/programs/rodediz_win32_main.cpp ${VANE_RC} ${VANE_MANIFEST_RC})
   target_compile_definitions(${name} PRIVATE VANE_LINK_${link} ${VANE_PORTABLE_ON_WINDOWS})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources)
   target_link_libraries(${name} PRIVATE vane_win32 ${ARGN} vane_core)
@@ -39,11 +46,17 @@ endfunction()
 vane_windows_program(RODEdiz REAL)
 vane_windows_program(RODEdiz-emulated EMULATED vane_emulator)
 
-# Small console programs of the Wine tests.
+# Small console programs of the Wine tests (no manifest: the test driver
+# starts them, and the programs under test, without asking for elevation).
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/ping_nothing.cpp)
   add_executable(ping_nothing ${CMAKE_SOURCE_DIR}/tests/wine/ping_nothing.cpp)
   target_link_libraries(ping_nothing PRIVATE vane_win32 vane_core)
   target_link_options(ping_nothing PRIVATE -static)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/windows_checks.cpp)
+  add_executable(windows_checks ${CMAKE_SOURCE_DIR}/tests/wine/windows_checks.cpp)
+  target_link_libraries(windows_checks PRIVATE vane_win32 vane_core)
+  target_link_options(windows_checks PRIVATE -static)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/gui_driver.cpp)
   add_executable(gui_driver ${CMAKE_SOURCE_DIR}/tests/wine/gui_driver.cpp)

@@ -1,7 +1,7 @@
 #include "device/ibr_commands.h"
 
 #include <cstring>
-#include <memory>
+#include <type_traits>
 
 #include "device/diagnostics.h"
 
@@ -110,10 +110,14 @@ PassThroughResult IbrLink::Send(DeviceHandle device, const IbrCommand& command, 
 {
     if (device == nullptr) return {false, port_.InvalidHandleError()};
     // The block is 64 KiB: kept off the stack of the job threads, one per
-    // thread, reused for every command that thread sends.
-    thread_local std::unique_ptr<IbrRequestBlock> block(new IbrRequestBlock);
-    BuildRequestBlock(*block, command, buffer);
-    return port_.Send(device, *block, buffer);
+    // thread, reused for every command that thread sends. It is a plain
+    // block with nothing to destroy: MinGW's runtime frees a thread's
+    // storage before running the destructors of its thread_locals, so an
+    // owning pointer here would be read after that storage was freed.
+    static_assert(std::is_trivially_destructible_v<IbrRequestBlock>);
+    thread_local IbrRequestBlock block;
+    BuildRequestBlock(block, command, buffer);
+    return port_.Send(device, block, buffer);
 }
 
 void IbrLink::WriteResultLine(int number, uint32_t systemError)
@@ -134,14 +138,12 @@ bool IbrLink::CMD_IbrGetSTS(DeviceHandle d, uint8_t* b) { return Send(d, MakeGet
 
 bool IbrLink::CMD_IbrWrite(DeviceHandle d, const uint8_t* b, uint32_t length)
 {
-    PassThroughResult r;
     if (length > kIbrMaxWriteLength) {
         // The CDB holds 16 bits of length: never send a truncated one.
-        r = {false, 87}; // invalid parameter
-        WriteSystemErrorLine(kWriteResultNumber, "The parameter is incorrect.");
+        WriteResultLine(kWriteResultNumber, port_.InvalidParameterError());
         return false;
     }
-    r = Send(d, MakeWrite(length), const_cast<uint8_t*>(b));
+    const PassThroughResult r = Send(d, MakeWrite(length), const_cast<uint8_t*>(b));
     WriteResultLine(kWriteResultNumber, r.systemError);
     return r.completed;
 }

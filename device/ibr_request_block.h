@@ -62,8 +62,23 @@ static_assert(offsetof(IbrRequestBlock, sense) == 48);
 static_assert(sizeof(IbrRequestBlock) == 65584);
 #else
 // 64-bit Windows: the structure has its natural sizes (56 bytes, DataBuffer at
-// 24); Length and SenseInfoOffset are filled from the real layout.
+// 24); Length and SenseInfoOffset are filled from the real layout, and the
+// block is padded to the alignment of its pointer.
 static_assert(sizeof(IbrPassThrough) == 56);
+static_assert(offsetof(IbrRequestBlock, spt) == 0);
+static_assert(offsetof(IbrPassThrough, ScsiStatus) == 2);
+static_assert(offsetof(IbrPassThrough, TargetId) == 4);
+static_assert(offsetof(IbrPassThrough, CdbLength) == 6);
+static_assert(offsetof(IbrPassThrough, SenseInfoLength) == 7);
+static_assert(offsetof(IbrPassThrough, DataIn) == 8);
+static_assert(offsetof(IbrPassThrough, DataTransferLength) == 12);
+static_assert(offsetof(IbrPassThrough, TimeOutValue) == 16);
+static_assert(offsetof(IbrPassThrough, DataBuffer) == 24);
+static_assert(offsetof(IbrPassThrough, SenseInfoOffset) == 32);
+static_assert(offsetof(IbrPassThrough, Cdb) == 36);
+static_assert(offsetof(IbrRequestBlock, filler) == 56);
+static_assert(offsetof(IbrRequestBlock, sense) == 60);
+static_assert(sizeof(IbrRequestBlock) == 65600);
 #endif
 
 constexpr uint16_t kIbrPassThroughLength = sizeof(IbrPassThrough);

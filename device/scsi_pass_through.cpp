@@ -5,6 +5,7 @@
 std::string NullPassThrough::ErrorText(uint32_t systemError)
 {
     if (systemError == 0) return "The operation completed successfully.";
+    if (systemError == 87) return "The parameter is incorrect.";
     return "The handle is invalid.";
 }
 

@@ -30,11 +30,14 @@ public:
     // call from any thread.
     virtual PassThroughResult Send(DeviceHandle device, IbrRequestBlock& block, void* dataBuffer) = 0;
 
-    // The system's message text for an error code, without its trailing line break.
+    // The system's message text for an error code, as the system gives it
+    // (a Windows message ends in its own line break).
     virtual std::string ErrorText(uint32_t systemError) = 0;
 
     // The error code a call with a null handle reports.
     virtual uint32_t InvalidHandleError() = 0;
+    // The error code of a request refused for its parameters.
+    virtual uint32_t InvalidParameterError() = 0;
 };
 
 // Refuses every request: the backend of a program without a device link.
@@ -43,6 +46,7 @@ public:
     PassThroughResult Send(DeviceHandle, IbrRequestBlock&, void*) override { return {false, 6}; }
     std::string ErrorText(uint32_t systemError) override;
     uint32_t InvalidHandleError() override { return 6; }
+    uint32_t InvalidParameterError() override { return 87; }
 };
 
 // Message text of a C library error number (the non-Windows backends use it).

@@ -152,9 +152,14 @@ bool EmulatedDeviceTree::VolumeNameLocked(const std::string& mountPoint, std::st
         wanted == UpperCaseOf(TargetInterfacePath() + "\\") || wanted == UpperCaseOf(RootOf(options_.targetLetter));
     if (!isTargetMount) return ScriptedVolumeNameLocked(mountPoint, volumeName);
     if (!target_.Present()) return false;
+    if (wanted == UpperCaseOf(RootOf(options_.targetLetter)) && !LetterAssigned()) return false;
     volumeName = VolumeNameOfGeneration(target_.Generation());
     return true;
 }
+
+bool EmulatedDeviceTree::LetterAssigned() { return target_.MsOnBus() >= options_.letterDelayMs; }
+
+bool EmulatedDeviceTree::TargetLetterMounted() { return target_.Present() && LetterAssigned(); }
 
 bool EmulatedDeviceTree::OpenLocked(const std::string& path, DeviceHandle& handle, std::string& errorText)
 {

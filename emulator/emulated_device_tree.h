@@ -25,6 +25,10 @@ struct EmulatedTreeOptions {
     std::string serial = "VANE0000000001";
     bool otherUsbStick = false; // "USB\VID_0781&PID_5567\..." at otherStickLetter
     char otherStickLetter = 'F';
+    // The system gives the target's volume its letter this long after the
+    // target arrives on the bus (a slow mount); the volume itself is there
+    // at once. The target that is on the bus from the start has its letter.
+    uint32_t letterDelayMs = 0;
 };
 
 class EmulatedDeviceTree final : public MemoryDeviceTree {
@@ -39,6 +43,9 @@ public:
     std::string TargetVolumeName();
     // Handles opened on the target and not closed yet.
     size_t OpenTargetHandles();
+    // Whether the target's volume is mounted at its letter now: the moment
+    // the system broadcasts the volume's arrival to every top-level window.
+    bool TargetLetterMounted();
 
 protected:
     std::vector<MemoryDeviceNode> PresentNodesLocked() override;
@@ -50,6 +57,7 @@ private:
     static std::string VolumeNameOfGeneration(uint32_t generation);
     void AddMachineNodes();
     void AddOtherUsbStick();
+    bool LetterAssigned();
 
     EmulatedTarget& target_;
     const EmulatedTreeOptions options_;

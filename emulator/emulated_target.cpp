@@ -4,6 +4,7 @@
 #include "emulator/emulated_target.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 #include <utility>
@@ -96,6 +97,7 @@ void EmulatedTarget::ArriveLocked(uint8_t state)
     present_ = true;
     returnPending_ = false;
     ++generation_;
+    arrivedAtMs_ = clock_.NowMs();
     bootState_ = state;
     address_ = 0;
     eraseBusy_ = false;
@@ -117,6 +119,15 @@ bool EmulatedTarget::Present()
 uint32_t EmulatedTarget::Generation()
 {
     return WithPresence([this] { return generation_; });
+}
+
+uint64_t EmulatedTarget::MsOnBus()
+{
+    return WithPresence([this]() -> uint64_t {
+        if (!present_) return 0;
+        if (generation_ == 1) return UINT64_MAX;
+        return clock_.NowMs() - arrivedAtMs_;
+    });
 }
 
 DeviceHandle EmulatedTarget::Open()

@@ -110,12 +110,16 @@ public:
     PassThroughResult Send(DeviceHandle device, IbrRequestBlock& block, void* dataBuffer) override;
     std::string ErrorText(uint32_t systemError) override;
     uint32_t InvalidHandleError() override { return 6; }
+    uint32_t InvalidParameterError() override { return kEmuErrorInvalidParameter; }
 
     // --- bus presence and sessions ---
     // Whether the target is on the bus now (evaluated against the clock).
     bool Present();
     // Increases each time the target comes back on the bus as a new volume.
     uint32_t Generation();
+    // How long the current enumeration has been on the bus: 0 when the
+    // target is not present, UINT64_MAX for the first one (there from the start).
+    uint64_t MsOnBus();
     // Opens a session on the current enumeration; null when not present.
     // A handle of an earlier generation is stale: every command on it fails.
     DeviceHandle Open();
@@ -238,6 +242,7 @@ private:
     uint64_t returnAtMs_ = 0;
     uint8_t stateOnReturn_ = kBootRomState;
     uint32_t generation_ = 1;
+    uint64_t arrivedAtMs_ = 0;         // clock time of the current enumeration's arrival
     std::vector<BusEvent> pendingEvents_;
     std::function<void(const BusEvent&)> busListener_;
     std::unordered_map<DeviceHandle, std::unique_ptr<Session>> sessions_;

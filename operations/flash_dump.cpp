@@ -64,7 +64,7 @@ void CRODEdizDlg::DumpSpiFlash()
     DiagPrintf("Read Data and Save FAILED\n");
     // The status line would otherwise keep "Downloading SPI Data..." after a failure.
     SetStatusLine("Read Data and Save FAILED");
-    MarkJobFailed("Read Data and Save FAILED");
+    if (!JobFailed()) MarkJobFailed("Read Data and Save FAILED"); // the step's own failure names the cause
     end();
 }
 

@@ -56,10 +56,8 @@ void CRODEdizDlg::WriteIdentity()
         AfxMessageBox(message);
         MarkJobFailed(message);
     };
-    auto decline = [&] {
-        g_bDeclined = true;
-        MarkJobFailed("Upgrade declined");
-    };
+    // The user's answer, not a failure: the download skips the code image.
+    auto decline = [&] { g_bDeclined = true; };
 
     DeviceHandle device = m_hDevice;
     if (device == nullptr) return fail("No Device Handle");
@@ -95,16 +93,14 @@ void CRODEdizDlg::WriteIdentity()
     }
 
     // The block's other bytes are written back after the erase: a second read
-    // must agree with the first, and a copy is kept until the write-back is
-    // verified (a failure in between names it).
+    // must agree with the first, and a copy is kept, where it can be, until
+    // the write-back is verified (a failure in between names it).
     uint8_t check[kIdBlockSize] = {};
     if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) return fail("Set ID Address FAILED");
     if (!m_link.CMD_IbrRead(device, check, kIdBlockSize)) return fail("Read ID FAILED");
     if (!SameBytes(block, check, kIdBlockSize)) return fail("Read ID FAILED (two reads differ, nothing erased)");
     KeptBytesCopy copy(Services().files);
-    std::string copyError;
-    if (!copy.Keep(kIdBlockAddress - kIbrFlashBase, block, kIdBlockSize, copyError))
-        return fail("Identity block not erased: " + copyError);
+    copy.Keep(kIdBlockAddress - kIbrFlashBase, block, kIdBlockSize);
     auto failKept = [&](const std::string& message) { fail(message + copy.Note()); };
 
     if (!m_link.CMD_IbrSetAddress(device, m_abyLongReply, kIdBlockAddress)) {

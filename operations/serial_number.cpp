@@ -98,18 +98,15 @@ bool CRODEdizDlg::BurnSeriesNumber()
     if (!setBlockAddress()) return fail("Set Address FAILED");
     if (!m_link.CMD_IbrRead(device, block, kSeriesBlockSize)) return fail("Read Series Block FAILED");
     // The block is written back after the erase: a second read must agree with
-    // the first, and a copy is kept until the write-back is verified.
+    // the first, and a copy is kept, where it can be, until the write-back is
+    // verified.
     if (!setBlockAddress() || !m_link.CMD_IbrRead(device, readBack, kSeriesBlockSize)) return fail("Read Series Block FAILED");
     if (!SameBytes(block, readBack, kSeriesBlockSize)) {
         AfxMessageBox("Read Series Block FAILED (two reads differ, nothing erased)");
         return fail("Read Series Block FAILED (two reads differ, nothing erased)");
     }
     KeptBytesCopy copy(Services().files);
-    std::string copyError;
-    if (!copy.Keep(blockAddress - kIbrFlashBase, block, kSeriesBlockSize, copyError)) {
-        AfxMessageBox("Series block not erased: " + copyError);
-        return fail("Series block not erased: " + copyError);
-    }
+    copy.Keep(blockAddress - kIbrFlashBase, block, kSeriesBlockSize);
     auto noted = [&](const std::string& text) { return text + copy.Note(); };
     if (!setBlockAddress()) {
         copy.Discard(); // nothing erased yet

@@ -83,10 +83,10 @@ bool CRODEdizDlg::CompareBuffer(const uint8_t* expected, const uint8_t* actual, 
 
 bool CRODEdizDlg::WaitForFlashMode()
 {
-    for (int i = 0; i < kFlashModeReplies; ++i) {
-        m_link.CMD_IbrGetState(m_hDevice, m_abyReply);
-        if (m_abyReply[0] == kIbrStateFlash) return true;
-    }
+    // A failed command counts as a reply without flash mode: what the buffer
+    // holds then is left from an earlier command.
+    for (int i = 0; i < kFlashModeReplies; ++i)
+        if (m_link.CMD_IbrGetState(m_hDevice, m_abyReply) && m_abyReply[0] == kIbrStateFlash) return true;
     return false;
 }
 
@@ -113,11 +113,12 @@ CRODEdizDlg::EraseEnd CRODEdizDlg::EraseBlocks(uint32_t blocks, const std::strin
         for (;;) {
             std::memset(reply, 0, sizeof reply);
             if (!m_link.CMD_IbrGetSTS(m_hDevice, reply)) {
+                // The block counts as done: the read-back after writing tells
+                // whether it was erased.
                 AfxMessageBox("Get Status FAILED" + note);
                 SetStatusLine("");
                 m_ctlProgress.SetPos(0);
-                MarkJobFailed("Get Status FAILED" + note);
-                break; // the block counts as done
+                break;
             }
             char status[32];
             std::snprintf(status, sizeof status, "GetStatus=0x%x", static_cast<int>(static_cast<int8_t>(reply[0])));
@@ -208,7 +209,7 @@ void CRODEdizDlg::DownloadSpiFlash()
     if (Window()->GetCheck(IDC_DATA_OPTION)) DownloadSpiData();
     if (Window()->GetCheck(IDC_SERIES_OPTION)) {
         if (!BurnSeriesNumber()) {
-            MarkJobFailed("Series number not burned");
+            if (!JobFailed()) MarkJobFailed("Series number not burned");
             m_jobOutcome = JobOutcome::Failed;
             m_bBusy = false;
             return;
@@ -226,7 +227,7 @@ CRODEdizDlg::StepEnd CRODEdizDlg::DownloadCodeImage()
     // The failure exit: busy flag and controls back, the Execute button stays disabled.
     auto failureExit = [&](const std::string& failure) {
         if (file) file->Close();
-        MarkJobFailed(failure);
+        if (!failure.empty()) MarkJobFailed(failure);
         m_jobOutcome = JobOutcome::Failed;
         m_bBusy = false;
         EnableJobControls(true);
@@ -263,7 +264,7 @@ CRODEdizDlg::StepEnd CRODEdizDlg::DownloadCodeImage()
         m_ctlProgress.SetPos(0);
     }
     EraseEnd erased = EraseBlocks(blocks);
-    if (erased != EraseEnd::Done) return failureExit("Block Erase FAILED");
+    if (erased != EraseEnd::Done) return failureExit(""); // the erase has reported its failure
 
     auto setAddressFailed = [&] {
         AfxMessageBox("Set Address FAILED");
@@ -408,7 +409,7 @@ void CRODEdizDlg::DownloadSpiData()
         return endStep("Read of the kept bytes FAILED");
     }
     // The kept head is written back after the erase: a second read must agree,
-    // and a copy is kept until the write-back is verified.
+    // and a copy is kept, where it can be, until the write-back is verified.
     KeptBytesCopy copy(Services().files);
     if (head > 0) {
         if (!setBase() || !m_link.CMD_IbrRead(m_hDevice, m_readBackBuffer.get(), kEraseBlockSize)) {
@@ -419,11 +420,7 @@ void CRODEdizDlg::DownloadSpiData()
             AfxMessageBox("Read of the kept bytes FAILED (two reads differ, nothing erased)");
             return endStep("Read of the kept bytes FAILED (two reads differ, nothing erased)");
         }
-        std::string copyError;
-        if (!copy.Keep(base - kIbrFlashBase, m_keepBuffer.get(), head, copyError)) {
-            AfxMessageBox("Data block not erased: " + copyError);
-            return endStep("Data block not erased: " + copyError);
-        }
+        copy.Keep(base - kIbrFlashBase, m_keepBuffer.get(), head);
     }
     if (!setBase()) {
         copy.Discard(); // nothing erased yet
@@ -439,7 +436,7 @@ void CRODEdizDlg::DownloadSpiData()
     }
     // From the erase on, every failure names the kept copy (while there is one).
     auto noted = [&](const std::string& text) { return text + copy.Note(); };
-    if (EraseBlocks(CeilDiv(total, kEraseBlockSize), copy.Note()) != EraseEnd::Done) return endStep(noted("Block Erase FAILED"));
+    if (EraseBlocks(CeilDiv(total, kEraseBlockSize), copy.Note()) != EraseEnd::Done) return; // its failure is reported
 
     DiagPrintf("Set Start Address %x\n", base);
     if (!setBase()) {

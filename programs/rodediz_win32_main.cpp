@@ -5,7 +5,9 @@
 //
 // Diagnostic lines go to standard output and to RODEdiz.log beside the program.
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,15 +34,27 @@ const char kProgramTitle[] = "RODEdiz";
 const char kLogName[] = "RODEdiz.log";
 
 #if defined(VANE_LINK_EMULATED)
-// The emulated target in place of the device: its bus events reach the window
-// as the system's device-change notifications would. The target evaluates its
-// presence against the clock, so it is asked every 50 ms.
+// The emulated target in place of the device: its comings and goings reach the
+// window as the system's device-change notifications would. The target
+// evaluates its presence against the clock, so it is asked every 50 ms.
+//
+// Two settings of the emulated machine, for tests, from the environment:
+//   VANE_EMULATED_PLUG_AT_MS        the target is plugged in this long after
+//                                   start (unset: it is there from the start)
+//   VANE_EMULATED_LETTER_DELAY_MS   its volume gets its drive letter this long
+//                                   after it arrives on the bus (a slow mount)
 class DeviceLink {
 public:
     DeviceLink(IClock& clock, Win32WindowSystem& windows)
-        : clock_(clock), windows_(windows), target_(clock), tree_(target_)
+        : clock_(clock), windows_(windows), target_(clock), tree_(target_, TreeOptions())
     {
         target_.SetTiming(TimingModel::Realistic());
+        plugAtMs_ = SettingMs("VANE_EMULATED_PLUG_AT_MS");
+        if (plugAtMs_ != kUnset) {
+            target_.Unplug();
+            target_.TakeBusEvents();
+            plugAtMs_ += clock_.NowMs();
+        }
         relay_ = std::thread([this] { RelayBusEvents(); });
     }
     ~DeviceLink()
@@ -53,11 +67,44 @@ public:
 
 private:
     static constexpr uint32_t kBusPollMs = 50;
+    static constexpr uint64_t kUnset = UINT64_MAX;
+    // A USB stick shows the USB device, the disk and the volume as interfaces.
+    static constexpr int kInterfacesPerTarget = 3;
+
+    static uint64_t SettingMs(const char* name)
+    {
+        const char* text = std::getenv(name);
+        if (text == nullptr || *text == '\0') return kUnset;
+        return std::strtoull(text, nullptr, 10);
+    }
+    static EmulatedTreeOptions TreeOptions()
+    {
+        EmulatedTreeOptions options;
+        const uint64_t delay = SettingMs("VANE_EMULATED_LETTER_DELAY_MS");
+        if (delay != kUnset) options.letterDelayMs = static_cast<uint32_t>(delay);
+        return options;
+    }
+
     void RelayBusEvents()
     {
+        bool mounted = tree_.TargetLetterMounted();
         while (!stop_) {
-            for (const BusEvent& e : target_.TakeBusEvents())
-                windows_.PostDeviceChange(e.kind == BusEvent::Arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE);
+            if (plugAtMs_ != kUnset && clock_.NowMs() >= plugAtMs_) {
+                plugAtMs_ = kUnset;
+                target_.Plug();
+            }
+            // The interfaces come and go with the target on the bus ...
+            for (const BusEvent& e : target_.TakeBusEvents()) {
+                const uintptr_t event = e.kind == BusEvent::Arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+                for (int i = 0; i < kInterfacesPerTarget; ++i)
+                    windows_.PostDeviceChange(event, Win32WindowSystem::DeviceNotice::Interface);
+            }
+            // ... the volume's broadcast with its drive letter.
+            const bool mountedNow = tree_.TargetLetterMounted();
+            if (mountedNow != mounted)
+                windows_.PostDeviceChange(mountedNow ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                                          Win32WindowSystem::DeviceNotice::VolumeBroadcast);
+            mounted = mountedNow;
             clock_.Sleep(kBusPollMs);
         }
     }
@@ -66,6 +113,7 @@ private:
     Win32WindowSystem& windows_;
     EmulatedTarget target_;
     EmulatedDeviceTree tree_;
+    uint64_t plugAtMs_ = kUnset; // only the relay thread reads it once started
     std::atomic<bool> stop_{false};
     std::thread relay_;
 };

@@ -11,9 +11,13 @@ int main(int argc, char** argv)
     interrupts::Install();
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     if (!parsed.run) {
-        if (parsed.exitCode == kExitSuccess) std::fputs(parsed.message.c_str(), stdout);
-        else std::fprintf(stderr, "vane-upgrade: %s\n", parsed.message.c_str());
-        return parsed.exitCode;
+        if (parsed.exitCode == kExitSuccess) {
+            std::fputs(parsed.message.c_str(), stdout);
+            return parsed.exitCode;
+        }
+        Options asked;
+        if (WantsJsonOutput(argc, argv)) asked.output = OutputMode::Json;
+        return UsageFailure(asked, parsed.message);
     }
     if (parsed.options.all || parsed.options.watch) return RunFleet(parsed.options);
     return RunVaneUpgrade(parsed.options);

@@ -4,9 +4,10 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-packages.sh" build-essential cmake pkg-config googletest libgtest-dev libgmock-dev \
-  libudev-dev libcli11-dev nlohmann-json3-dev umockdev libumockdev-dev \
+  libudev-dev libcli11-dev nlohmann-json3-dev jq umockdev libumockdev-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
-  wine64 wine32:i386 xvfb x11-apps imagemagick clang libclang-rt-14-dev
+  wine64 wine32:i386 xvfb x11-apps imagemagick clang libclang-rt-14-dev \
+  dpkg-dev lintian scdoc bash-completion
 cmake --preset native -S "$here" >/dev/null
 cmake --build "$here/build/native" -j"$(nproc)"
 cd "$here/build/native"

@@ -30,6 +30,10 @@ bool IsNotifyStatic(const HeadlessControl& c)
            (c.style == ControlStyle::StaticNotify || c.style == ControlStyle::StaticNotifyBorder);
 }
 
+// Redrawing switched off: the control is not drawn and behaves as hidden (the
+// system's default handling of WM_SETREDRAW clears its visible bit).
+bool Shown(const HeadlessControl& c) { return c.visible && c.redraw; }
+
 bool TakesFocus(const HeadlessControl& c)
 {
     return c.kind == ControlKind::Button || c.kind == ControlKind::Edit || c.kind == ControlKind::Combo;
@@ -272,7 +276,7 @@ void HeadlessWindow::SetDefaultFocus()
     {
         Guard g(*this);
         for (const HeadlessControl& c : controls_) {
-            if (TakesFocus(c) && c.visible && c.enabled) {
+            if (TakesFocus(c) && Shown(c) && c.enabled) {
                 target = c.id;
                 break;
             }
@@ -390,6 +394,17 @@ int HeadlessWindow::CallsAfterDestroy() const
 
 bool HeadlessWindow::Click(int id)
 {
+    {
+        Guard g(*this);
+        if (!Live()) return false;
+        const HeadlessControl* c = Find(id);
+        if (c != nullptr && !c->redraw) return false; // not there for the mouse
+    }
+    return SendClick(id);
+}
+
+bool HeadlessWindow::SendClick(int id)
+{
     ControlKind kind;
     ControlStyle style;
     {
@@ -425,7 +440,7 @@ bool HeadlessWindow::DoubleClick(int id)
         Guard g(*this);
         if (!Live() || id == kNoControl) return false;
         const HeadlessControl* c = FindOrNote(id);
-        if (!c || !c->enabled) return false;
+        if (!c || !c->enabled || !c->redraw) return false;
         kind = c->kind;
         notify = IsNotifyStatic(*c);
     }
@@ -450,7 +465,7 @@ bool HeadlessWindow::ClickStatic(int id)
         Guard g(*this);
         if (!Live()) return false;
         const HeadlessControl* c = FindOrNote(id);
-        if (!c || !c->enabled || c->kind != ControlKind::Static) return false;
+        if (!c || !c->enabled || !c->redraw || c->kind != ControlKind::Static) return false;
         notify = IsNotifyStatic(*c);
     }
     Message down;
@@ -846,6 +861,12 @@ void HeadlessWindow::SetTextListener(std::function<void(int id, const std::strin
     textListener_ = std::move(listener);
 }
 
+void HeadlessWindow::SetProgressListener(std::function<void(int id, int position)> listener)
+{
+    Guard g(*this);
+    progressListener_ = std::move(listener);
+}
+
 int HeadlessWindow::MessageBox(const std::string& text, const std::string& caption, unsigned type)
 {
     const bool question = (type & 0xF) != MB_OK;
@@ -928,7 +949,7 @@ std::vector<int> HeadlessWindow::ControlIds() const
 
 HEADLESS_FIELD(Text, std::string, std::string(), c->text)
 HEADLESS_FIELD(Enabled, bool, false, c->enabled)
-HEADLESS_FIELD(Visible, bool, false, c->visible)
+HEADLESS_FIELD(Visible, bool, false, Shown(*c))
 HEADLESS_FIELD(Redraw, bool, false, c->redraw)
 HEADLESS_FIELD(Checked, bool, false, c->checked)
 HEADLESS_FIELD(TextLimit, int, 0, c->textLimit)
@@ -1094,7 +1115,7 @@ bool HeadlessWindow::IsWindowVisible(int id)
     Guard g(*this);
     if (!Live()) return false;
     const HeadlessControl* c = FindOrNote(id);
-    return c && c->visible;
+    return c && Shown(*c);
 }
 
 void HeadlessWindow::SetRedraw(int id, bool redraw)
@@ -1211,11 +1232,20 @@ void HeadlessWindow::ProgressSetRange(int id, int low, int high)
 
 void HeadlessWindow::ProgressSetPos(int id, int position)
 {
-    Guard g(*this);
-    if (!Live()) return;
-    HeadlessControl* c = FindOrNote(id);
-    if (!c) return;
-    c->progressPos = c->progressLow <= c->progressHigh ? std::clamp(position, c->progressLow, c->progressHigh) : position;
+    std::function<void(int, int)> listener;
+    int shown = 0;
+    {
+        Guard g(*this);
+        if (!Live()) return;
+        HeadlessControl* c = FindOrNote(id);
+        if (!c) return;
+        const int before = c->progressPos;
+        c->progressPos = c->progressLow <= c->progressHigh ? std::clamp(position, c->progressLow, c->progressHigh) : position;
+        if (c->progressPos == before) return;
+        shown = c->progressPos;
+        listener = progressListener_;
+    }
+    if (listener) listener(id, shown);
 }
 
 void HeadlessWindow::ProgressSetBkColour(int id, Colour colour)

@@ -60,6 +60,9 @@
 //   After OnInitDialog returns true the focus goes, as on Windows, to the
 //     first tab stop: taken here to be the first visible, enabled button,
 //     edit or combo box in template order.
+//   Redrawing switched off (SetRedraw false): the control is not drawn and
+//     behaves as hidden, as the system's default handling makes it: not
+//     visible, no tab stop, no mouse click (SendClick still reaches it).
 // Timers: periods under 10 ms are raised to 10 (USER_TIMER_MINIMUM); a timer
 // keeps its period until killed; setting a running timer restarts it.
 // Messages that Windows posts (keys, clicks, timers, system commands, dropped
@@ -172,7 +175,12 @@ public:
     int CallsAfterDestroy() const;
 
     // --- the user (driver API; each runs on the calling thread) ---
-    bool Click(int id);                                  // false: disabled, unknown, or eaten
+    // A click of the mouse: false when the control is disabled, unknown, not
+    // there for the mouse (redrawing off) or the click was eaten.
+    bool Click(int id);
+    // BM_CLICK: a program clicks the button, whatever the window shows (the
+    // engineering controls that the dialog keeps from drawing).
+    bool SendClick(int id);
     bool DoubleClick(int id);
     bool ClickStatic(int id);                            // STN_CLICKED on a notify static
     bool PressKey(uintptr_t vk, int focusedControlId = kCurrentFocus);
@@ -218,6 +226,8 @@ public:
 
     // Called outside the lock whenever a control's text changes.
     void SetTextListener(std::function<void(int id, const std::string& text)> listener);
+    // Called outside the lock whenever a progress bar's position changes.
+    void SetProgressListener(std::function<void(int id, int position)> listener);
 
     // --- what the window shows ---
     std::optional<HeadlessControl> Control(int id) const;
@@ -360,6 +370,7 @@ private:
     std::function<std::optional<FileDialogResult>(const FileDialogSpec&)> fileHook_;
     std::vector<FileDialogSpec> fileDialogs_;
     std::function<void(int, const std::string&)> textListener_;
+    std::function<void(int, int)> progressListener_;
     bool toolTipCreated_ = false;
     bool toolTipActive_ = false;
     int toolTipMaxWidth_ = -1;

@@ -85,6 +85,7 @@ std::string SgIoPassThrough::ErrorText(uint32_t systemError)
 }
 
 uint32_t SgIoPassThrough::InvalidHandleError() { return EBADF; }
+uint32_t SgIoPassThrough::InvalidParameterError() { return EINVAL; }
 
 SgDevice* OpenSgDevice(const std::string& node, int& errorNumber, std::string& errorText)
 {

@@ -49,6 +49,7 @@ public:
     PassThroughResult Send(DeviceHandle device, IbrRequestBlock& block, void* dataBuffer) override;
     std::string ErrorText(uint32_t systemError) override;
     uint32_t InvalidHandleError() override;
+    uint32_t InvalidParameterError() override;
 };
 
 // Opens an sg node read-write and checks that it is one. On failure returns

@@ -48,6 +48,12 @@ public:
     virtual bool Exists(const std::string& path) = 0;
     // Creates one folder unless it exists; true when it exists afterwards.
     virtual bool CreateFolder(const std::string& path) = 0;
+    // Removes a folder when it is empty; false otherwise.
+    virtual bool RemoveFolder(const std::string& path) = 0;
+    // The folder for copies of flash bytes that a job erases and writes back,
+    // in the user's own state folder; it may not exist yet. "" when the
+    // system names no such folder.
+    virtual std::string BackupFolder() = 0;
 };
 
 // The standard file system of the platform the program was built for.

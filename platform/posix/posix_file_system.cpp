@@ -1,12 +1,14 @@
 // The file layer on POSIX systems: stdio streams, stat, the C library's
 // messages. Paths written with backslashes (".\\Data\\x.fir") are taken with
 // "/" as the separator.
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/portable/file_system.h"
@@ -129,6 +131,28 @@ public:
         if (mkdir(native.c_str(), 0777) == 0) return true;
         struct stat st {};
         return errno == EEXIST && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+    bool RemoveFolder(const std::string& path) override { return rmdir(NativePath(path).c_str()) == 0; }
+    std::string BackupFolder() override
+    {
+        // The XDG base directories: $XDG_STATE_HOME (only an absolute path
+        // counts), else ~/.local/state.
+        const char* state = std::getenv("XDG_STATE_HOME");
+        if (state != nullptr && state[0] == '/') return std::string(state) + "/vane-upgrade/backup";
+        std::string home;
+        const char* homeVariable = std::getenv("HOME");
+        if (homeVariable != nullptr && homeVariable[0] == '/') {
+            home = homeVariable;
+        } else {
+            char buffer[4096];
+            struct passwd entry {};
+            struct passwd* found = nullptr;
+            if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+                found->pw_dir != nullptr && found->pw_dir[0] == '/')
+                home = found->pw_dir;
+        }
+        if (home.empty()) return "";
+        return home + "/.local/state/vane-upgrade/backup";
     }
 };
 

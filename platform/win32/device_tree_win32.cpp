@@ -5,6 +5,8 @@
 // from an earlier call must never pass for an answer.
 #include "platform/win32/device_tree_win32.h"
 
+#include "device/diagnostics.h"
+
 #include <cstring>
 #include <string>
 
@@ -58,9 +60,8 @@ std::string SystemMessageText(DWORD error)
     char text[512] = {};
     const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                                         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    // As the system gives it, line break included.
     std::string message(text, length < sizeof text ? length : 0);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
     if (message.empty()) message = "Error " + std::to_string(error);
     return message;
 }
@@ -284,7 +285,13 @@ bool Win32DeviceTree::OpenVolume(const std::string& path, DeviceHandle& handle, 
     HANDLE volume = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     if (volume == INVALID_HANDLE_VALUE || volume == nullptr) {
-        errorText = SystemMessageText(GetLastError());
+        const DWORD error = GetLastError();
+        errorText = SystemMessageText(error);
+        // Raw access to a volume needs an administrator: say so in words a user can act on.
+        if (error == ERROR_ACCESS_DENIED)
+            DiagPrintf("No right to open %s for reading and writing: start the program as administrator "
+                       "(right-click it, \"Run as administrator\").\n",
+                       path.c_str());
         return false;
     }
     handle = volume;

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <set>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -33,8 +34,16 @@ const char kEditProcProp[] = "VaneEditProc";
 
 class Win32DialogWindow;
 
-// The dialogs running on this thread, outermost first.
-thread_local std::vector<Win32DialogWindow*> t_running;
+// The dialogs running on this thread, outermost first. A plain array: a
+// thread_local with a destructor is run by MinGW's runtime after the
+// thread's storage is already freed. Nesting goes two deep (the about box
+// over the main dialog); a deeper dialog still runs, only without first
+// look at its messages.
+constexpr size_t kMaxNestedDialogs = 16;
+thread_local Win32DialogWindow* t_running[kMaxNestedDialogs];
+thread_local size_t t_runningCount;
+
+Win32DialogWindow* InnermostRunning() { return t_runningCount == 0 ? nullptr : t_running[t_runningCount - 1]; }
 
 bool IsMouseMessage(UINT message) { return message >= WM_MOUSEFIRST && message <= WM_MOUSELAST; }
 void RouteMessage(MSG& msg);
@@ -91,10 +100,7 @@ public:
     bool IsWindowEnabled(int id) override { return OnThread([&] { return ::IsWindowEnabled(Item(id)) != FALSE; }); }
     void ShowWindow(int id, bool show) override { OnThread([&] { ::ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }); }
     bool IsWindowVisible(int id) override { return OnThread([&] { return ::IsWindowVisible(Item(id)) != FALSE; }); }
-    void SetRedraw(int id, bool redraw) override
-    {
-        OnThread([&] { SendMessageA(Item(id), WM_SETREDRAW, redraw ? TRUE : FALSE, 0); });
-    }
+    void SetRedraw(int id, bool redraw) override { OnThread([&] { SetControlRedraw(id, redraw); }); }
     void SetFocus(int id) override { OnThread([&] { ::SetFocus(Item(id)); }); }
     Rect GetWindowRect(int id) override
     {
@@ -253,10 +259,12 @@ private:
     static LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     BOOL InitDialog(HWND hwnd);
+    BOOL AttachAndInitialise(HWND hwnd);
     LRESULT Process(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT ColourControl(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT DropFiles(WPARAM wParam);
     void SubclassBoundEdits();
+    void SetControlRedraw(int id, bool redraw);
     void ToolRequest(UINT message, int id, const std::string& text);
     HBRUSH BrushOf(const CBrush& brush);
     void ReleaseResources();
@@ -298,7 +306,7 @@ private:
     };
     std::map<const CBrush*, CachedBrush> brushes_;
     std::map<int, HBITMAP> buttonBitmaps_;
-    HDEVNOTIFY deviceNotification_ = nullptr;
+    std::set<int> hiddenByRedraw_; // controls whose visible bit SetRedraw cleared
 };
 
 // --- creation and the loop ---
@@ -313,17 +321,18 @@ bool Win32DialogWindow::Run(HWND owner)
         dialog_.Detach();
         return false;
     }
-    t_running.push_back(this);
+    const bool listed = t_runningCount < kMaxNestedDialogs;
+    if (listed) t_running[t_runningCount++] = this;
     if (owner != nullptr) {
         ::EnableWindow(owner, FALSE);
     } else {
+        // The window registers for no device-interface class: it gets the
+        // volume arrivals and removals that the system broadcasts to every
+        // top-level window once a volume has its drive letter. (Interface
+        // notices come earlier, before the letter, and several per plug-in:
+        // a monitor run started from one would search too soon and hold the
+        // busy flag when the volume's own arrival comes.)
         state_.outermost = hwnd;
-        // Device arrivals and removals of every interface class reach the window.
-        DEV_BROADCAST_DEVICEINTERFACE_A filter{};
-        filter.dbcc_size = sizeof filter;
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        deviceNotification_ = RegisterDeviceNotificationA(
-            hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
     }
     if (!ended_) {
         ::ShowWindow(hwnd, SW_SHOW);
@@ -347,11 +356,9 @@ bool Win32DialogWindow::Run(HWND owner)
         ::EnableWindow(owner, TRUE);
         SetActiveWindow(owner);
     } else {
-        if (deviceNotification_ != nullptr) UnregisterDeviceNotification(deviceNotification_);
-        deviceNotification_ = nullptr;
         state_.outermost = nullptr;
     }
-    t_running.pop_back();
+    if (listed) --t_runningCount;
     DestroyWindow(hwnd);
     hwnd_ = nullptr;
     dialog_.Detach();
@@ -362,9 +369,9 @@ bool Win32DialogWindow::Run(HWND owner)
 void RouteMessage(MSG& msg)
 {
     // The innermost running dialog that the message is for looks at it first.
-    for (auto it = t_running.rbegin(); it != t_running.rend(); ++it) {
-        if ((*it)->Owns(msg.hwnd)) {
-            if ((*it)->PreTranslate(msg)) return;
+    for (size_t i = t_runningCount; i-- > 0;) {
+        if (t_running[i]->Owns(msg.hwnd)) {
+            if (t_running[i]->PreTranslate(msg)) return;
             break;
         }
     }
@@ -428,7 +435,42 @@ INT_PTR CALLBACK Win32DialogWindow::DialogProc(HWND hwnd, UINT message, WPARAM, 
     return reinterpret_cast<Win32DialogWindow*>(lParam)->InitDialog(hwnd);
 }
 
+// Where the dialog framework puts a modal dialog that its initialisation did
+// not move: centred over its owner when the owner shows, else on the work
+// area of its monitor, and kept inside that work area.
+void CentreWindow(HWND hwnd)
+{
+    RECT self{};
+    if (!::GetWindowRect(hwnd, &self)) return;
+    HWND owner = GetWindow(hwnd, GW_OWNER);
+    const bool overOwner = owner != nullptr && ::IsWindowVisible(owner) && !IsIconic(owner);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoA(MonitorFromWindow(overOwner ? owner : hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor)) return;
+    const RECT area = monitor.rcWork;
+    RECT around = area;
+    if (overOwner) ::GetWindowRect(owner, &around);
+    const LONG width = self.right - self.left;
+    const LONG height = self.bottom - self.top;
+    LONG x = (around.left + around.right) / 2 - width / 2;
+    LONG y = (around.top + around.bottom) / 2 - height / 2;
+    x = std::max(area.left, std::min(x, area.right - width));
+    y = std::max(area.top, std::min(y, area.bottom - height));
+    SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 BOOL Win32DialogWindow::InitDialog(HWND hwnd)
+{
+    RECT before{};
+    ::GetWindowRect(hwnd, &before);
+    const BOOL setFocus = AttachAndInitialise(hwnd);
+    RECT after{};
+    ::GetWindowRect(hwnd, &after);
+    if (EqualRect(&before, &after)) CentreWindow(hwnd);
+    return setFocus;
+}
+
+BOOL Win32DialogWindow::AttachAndInitialise(HWND hwnd)
 {
     hwnd_ = hwnd;
     SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(this));
@@ -548,6 +590,33 @@ HBRUSH Win32DialogWindow::BrushOf(const CBrush& brush)
     HBRUSH made = CreateSolidBrush(brush.colour);
     if (made != nullptr) brushes_[&brush] = {brush.colour, made};
     return made;
+}
+
+// --- redrawing switched off: the control is not drawn and behaves as hidden ---
+
+void Win32DialogWindow::SetControlRedraw(int id, bool redraw)
+{
+    HWND item = Item(id);
+    if (item == nullptr) return;
+    SendMessageA(item, WM_SETREDRAW, redraw ? TRUE : FALSE, 0);
+    // The system's default handling clears the visible bit while redrawing is
+    // off (and sets it again after), so that the control is neither painted,
+    // clicked nor tabbed to. Some controls handle the message themselves and
+    // keep the bit (Wine's edit does, and then paints over the dialog): the
+    // same is done for them here.
+    const LONG_PTR style = GetWindowLongPtrA(item, GWL_STYLE);
+    if (!redraw && (style & WS_VISIBLE) != 0) {
+        RECT area{};
+        ::GetWindowRect(item, &area);
+        MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&area), 2);
+        SetWindowLongPtrA(item, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_VISIBLE));
+        hiddenByRedraw_.insert(id);
+        // What it drew already goes with the next paint of the dialog.
+        InvalidateRect(Handle(), &area, TRUE);
+    } else if (redraw && hiddenByRedraw_.erase(id) > 0) {
+        SetWindowLongPtrA(item, GWL_STYLE, style | WS_VISIBLE);
+        InvalidateRect(item, nullptr, TRUE);
+    }
 }
 
 // --- bound edits: typed characters pass the control member first ---
@@ -690,14 +759,16 @@ void Win32WindowSystem::SetRegistryKey(const std::string& company)
 
 int Win32WindowSystem::RunModal(CDialog& dialog)
 {
-    HWND owner = t_running.empty() ? nullptr : t_running.back()->Handle();
+    Win32DialogWindow* innermost = InnermostRunning();
+    HWND owner = innermost == nullptr ? nullptr : innermost->Handle();
     Win32DialogWindow window(*this, *state_, dialog);
     if (!window.Run(owner)) return -1;
     return window.Result();
 }
 
-void Win32WindowSystem::PostDeviceChange(uintptr_t event)
+void Win32WindowSystem::PostDeviceChange(uintptr_t event, DeviceNotice notice)
 {
+    if (notice != DeviceNotice::VolumeBroadcast) return; // registered for no interface class
     if (HWND window = state_->outermost.load()) PostMessageA(window, kDeviceChangeMessage, event, 0);
 }
 

@@ -4,6 +4,7 @@
 // errors of a Windows dialog program read: "<path> was not found." and the
 // like for the common causes, otherwise "<path>: <the system's message>".
 #include <windows.h>
+#include <shlobj.h>
 
 #include <ctime>
 
@@ -31,7 +32,12 @@ std::string OpenErrorText(const std::string& path, DWORD error)
     case ERROR_LOCK_VIOLATION: return path + " could not be accessed because of a locking violation.";
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL: return "The disk is full while accessing " + path + ".";
-    default: return path + ": " + Win32ErrorText(error);
+    default: {
+        // A message line of its own: without the system's line break.
+        std::string text = Win32ErrorText(error);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        return path + ": " + text;
+    }
     }
 }
 
@@ -143,6 +149,22 @@ public:
         if (CreateDirectoryA(path.c_str(), nullptr)) return true;
         const DWORD attributes = GetFileAttributesA(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    bool RemoveFolder(const std::string& path) override { return RemoveDirectoryA(path.c_str()) != FALSE; }
+    std::string BackupFolder() override
+    {
+        // %LOCALAPPDATA%, else the known folder it names.
+        char folder[MAX_PATH] = {};
+        const DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", folder, MAX_PATH);
+        std::string base;
+        if (n > 0 && n < MAX_PATH) {
+            base.assign(folder, n);
+        } else if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK) {
+            base = folder;
+        }
+        if (base.empty()) return "";
+        if (base.back() != '\\') base += '\\';
+        return base + "Vane Upgrade\\Backup";
     }
 };
 

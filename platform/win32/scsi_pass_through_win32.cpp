@@ -22,6 +22,7 @@ PassThroughResult Win32PassThrough::Send(DeviceHandle device, IbrRequestBlock& b
 std::string Win32PassThrough::ErrorText(uint32_t systemError) { return Win32ErrorText(systemError); }
 
 uint32_t Win32PassThrough::InvalidHandleError() { return ERROR_INVALID_HANDLE; }
+uint32_t Win32PassThrough::InvalidParameterError() { return ERROR_INVALID_PARAMETER; }
 
 std::string Win32ErrorText(uint32_t systemError)
 {
@@ -32,7 +33,6 @@ std::string Win32ErrorText(uint32_t systemError)
     std::string result;
     if (length != 0 && text != nullptr) result.assign(text, length);
     if (text != nullptr) LocalFree(text);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
     if (result.empty()) result = "Unknown error " + std::to_string(systemError) + ".";
     return result;
 }

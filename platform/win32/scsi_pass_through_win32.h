@@ -7,7 +7,9 @@ public:
     PassThroughResult Send(DeviceHandle device, IbrRequestBlock& block, void* dataBuffer) override;
     std::string ErrorText(uint32_t systemError) override;
     uint32_t InvalidHandleError() override;
+    uint32_t InvalidParameterError() override;
 };
 
-// The system's message text of a Windows error code, without its trailing line break.
+// The system's message text of a Windows error code, as FormatMessage gives it
+// (with its trailing line break).
 std::string Win32ErrorText(uint32_t systemError);

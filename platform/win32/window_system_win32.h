@@ -21,10 +21,17 @@ public:
     // Returns the EndDialog result, or -1 when the window cannot be created.
     int RunModal(CDialog& dialog) override;
 
+    // What announces a device change on Windows: a device interface's notice
+    // reaches only a window that registered for that interface class; a
+    // volume's arrival or removal (its drive letter coming or going) is
+    // broadcast to every top-level window.
+    enum class DeviceNotice { Interface, VolumeBroadcast };
     // Hands a device-change event (DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE)
     // to the outermost running dialog as WM_DEVICECHANGE, posted, from any
-    // thread. Dropped when no dialog runs.
-    void PostDeviceChange(uintptr_t event);
+    // thread, as the system would deliver it: the dialog registers for no
+    // interface class, so only volume broadcasts reach it. Dropped when no
+    // dialog runs.
+    void PostDeviceChange(uintptr_t event, DeviceNotice notice);
     // Whether the outermost dialog's window exists now.
     bool DialogRunning() const;
 

@@ -23,7 +23,6 @@ constexpr uint64_t kQuietLimitMs = 10000;
 // waiting for the user's answer does not count.
 constexpr uint64_t kJobLimitMs = 10 * 60 * 1000;
 constexpr uint64_t kBusPollMs = 20;
-constexpr uint64_t kProgressPollMs = 50;
 
 std::string Hex(uint32_t value)
 {
@@ -41,15 +40,22 @@ uint64_t FileLength(IFileSystem& files, const std::string& path)
 
 class DialogSession {
 public:
-    DialogSession(const Options& options, SessionParts& parts)
-        : o_(options), p_(parts), clock_(parts.services.clock),
+    DialogSession(const Options& options, SessionParts& parts, SessionReport& report)
+        : o_(options), p_(parts), r_(report), clock_(parts.services.clock),
           dlg_(std::make_unique<CRODEdizDlg>(parts.services)),
           window_(std::make_unique<HeadlessWindow>(*dlg_, clock_))
     {
         // The session bounds its own waits; the backend's limit is meant for tests.
         window_->SetPumpSafetyLimit(std::chrono::milliseconds(0));
         window_->SetMessageBoxHook([this](const MessageBoxRecord& box) { return p_.boxes.Show(box.text, box.caption, box.type); });
-        window_->SetTextListener([this](int id, const std::string& text) { p_.display.OnText(id, text); });
+        window_->SetTextListener([this](int id, const std::string& text) { p_.reporter.OnText(id, text); });
+        // Every position the job gives the bar, from the job's own thread: a
+        // fast phase is over between two looks of the window's loop.
+        window_->SetProgressListener([this](int id, int position) {
+            if (id == IDC_PROGRESS) p_.reporter.OnProgress(position);
+        });
+        if (p_.locate)
+            p_.reporter.SetLocator([this](std::string& port, std::string& node) { p_.locate(dlg_->m_hDevice, port, node); });
         p_.bus.Attach([this](uintptr_t event) {
             Message m;
             m.message = WM_DEVICECHANGE;
@@ -61,6 +67,7 @@ public:
     ~DialogSession()
     {
         p_.bus.Detach();
+        p_.reporter.SetLocator(nullptr);
         if (window_->IsOpen() && !window_->Ended()) window_->Close();
         dlg_->Threads().Reap();
         dlg_.reset(); // waits for the dialog's threads while the window still exists
@@ -72,7 +79,7 @@ public:
         window_->Open();
         if (!Pump([this] { return Idle(); }, kFirstRunLimitMs)) return Stuck("the connection monitor");
         if (!dlg_->m_bConnected) {
-            p_.complain("no transmitter found");
+            Fail("no transmitter found");
             return kExitNoTarget;
         }
         if (!WaitQuiet()) return Stuck("the version read");
@@ -124,17 +131,14 @@ private:
             lastBusPoll_ = now;
             p_.bus.Poll();
         }
-        if (now - lastProgressPoll_ >= kProgressPollMs) {
-            lastProgressPoll_ = now;
-            p_.display.OnProgress(window_->ProgressPos(IDC_PROGRESS));
-        }
     }
 
     int Stuck(const std::string& what)
     {
         // A thread that does not end cannot be waited for: leave at once.
-        p_.display.Finish();
-        p_.complain(what + " did not end in time; giving up");
+        r_.text = what + " did not end in time; giving up";
+        p_.complain(r_.text);
+        p_.abandon(kExitFailure);
         std::fflush(nullptr);
         std::_Exit(kExitFailure);
     }
@@ -142,14 +146,17 @@ private:
     int ShowVersion()
     {
         const std::string version = window_->Text(IDC_VERSION);
+        r_.text = version;
         if (version.starts_with("Current version:") && version != "Current version: Unknown") return kExitSuccess;
         // The read after the connection did not show it: ask as the user would.
         p_.boxes.ResetCounts();
-        window_->Click(IDC_GET_VER);
+        window_->SendClick(IDC_GET_VER);
         if (!WaitQuiet()) return Stuck("the version read");
         const std::string again = window_->Text(IDC_VERSION);
+        r_.text = again;
         if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return kExitSuccess;
-        p_.complain("the version could not be read");
+        r_.text = "the version could not be read";
+        p_.complain(r_.text);
         return kExitFailure;
     }
 
@@ -157,14 +164,17 @@ private:
     {
         p_.boxes.ResetCounts();
         window_->SetWindowText(IDC_ID_HEX, "");
-        window_->Click(IDC_READ_ID_HEX);
+        window_->SendClick(IDC_READ_ID_HEX);
         if (!WaitQuiet()) return Stuck("the identity read");
         const std::string hex = window_->Text(IDC_ID_HEX);
         if (p_.boxes.ErrorBoxes() > 0 || hex.empty()) {
-            p_.complain("the identity block could not be read");
+            r_.text = "the identity block could not be read";
+            p_.complain(r_.text);
             return kExitFailure;
         }
-        p_.display.Line("Identity block: " + hex);
+        r_.identity = hex;
+        r_.text = "Identity block: " + hex;
+        p_.reporter.Note(r_.text);
         return kExitSuccess;
     }
 
@@ -180,19 +190,21 @@ private:
     void ChooseWith(int button, const std::string& path, const std::function<void()>& handler)
     {
         window_->QueueFilePath(path);
-        if (!window_->Click(button)) handler();
+        if (!window_->SendClick(button)) handler();
     }
 
     bool ChooseUpgrade()
     {
         if (!SelectMode(kModeRowSpi)) return false;
-        if (!window_->Checked(IDC_CODE_OPTION)) window_->Click(IDC_CODE_OPTION);
+        if (!window_->Checked(IDC_CODE_OPTION)) window_->SendClick(IDC_CODE_OPTION);
         std::string code = kDefaultCodeImagePath;
         if (!o_.image.empty()) {
             code = o_.image;
             ChooseWith(IDC_CODE_BUTTON, code, [this] { dlg_->OnCodeButton(); });
         }
-        JobSizes sizes;
+        r_.image = code;
+        sizes_ = JobSizes();
+        JobSizes& sizes = sizes_;
         sizes.codeBytes = FileLength(p_.services.files, code);
         if (o_.data) {
             if (!window_->Checked(IDC_DATA_OPTION)) window_->Click(IDC_DATA_OPTION);
@@ -206,7 +218,6 @@ private:
             window_->SetWindowText(IDC_OFFSET_EDIT, Hex(o_.seriesOffset));
             window_->SetWindowText(IDC_OFFSET_DISPLAY, Hex(o_.seriesOffset));
         }
-        p_.display.SetJobSizes(sizes);
         return true;
     }
 
@@ -220,7 +231,9 @@ private:
     {
         if (!SelectMode(kModeRowSram)) return false; // refused in flash mode (its message was shown)
         ChooseWith(IDC_CODE_BUTTON, o_.image, [this] { dlg_->OnCodeButton(); });
-        p_.display.SetJobSizes({FileLength(p_.services.files, o_.image), 0});
+        r_.image = o_.image;
+        sizes_ = JobSizes();
+        sizes_.codeBytes = FileLength(p_.services.files, o_.image);
         return true;
     }
 
@@ -229,7 +242,9 @@ private:
         if (!SelectMode(kModeRowDump)) return false;
         window_->SetWindowText(IDC_DUMP_LENGTH, std::to_string(o_.dumpBytes));
         ChooseWith(IDC_CODE_BUTTON, o_.dumpFile, [this] { dlg_->OnCodeButton(); });
-        p_.display.SetJobSizes({o_.dumpBytes, 0});
+        r_.image = o_.dumpFile;
+        sizes_ = JobSizes();
+        sizes_.codeBytes = o_.dumpBytes;
         return true;
     }
 
@@ -239,6 +254,7 @@ private:
         if (o_.serialFile.empty()) return true;
         std::string error;
         if (!ReserveSerialNumber(o_.serialFile, seriesNumber_, error)) {
+            r_.text = error;
             p_.complain(error);
             return false;
         }
@@ -258,29 +274,34 @@ private:
         default: break;
         }
         if (!chosen || p_.boxes.ErrorBoxes() > 0) {
-            if (p_.boxes.ErrorBoxes() == 0) p_.complain("the job could not be set up in the window");
+            if (p_.boxes.ErrorBoxes() == 0) Fail("the job could not be set up in the window");
+            else r_.text = OneLine(p_.boxes.LastText());
             SeriesNotBurned();
             return kExitFailure;
         }
 
         const int before = dlg_->JobsFinished();
         interrupts::SetJobRunning(true);
+        p_.reporter.JobStarting(o_.command, sizes_);
         window_->Click(IDC_EXECUTE);
         if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
             interrupts::SetJobRunning(false);
-            p_.complain(p_.boxes.ErrorBoxes() > 0 ? "the job was refused" : "the job did not start (the transmitter does not answer)");
+            p_.reporter.JobEnded();
+            Fail(p_.boxes.ErrorBoxes() > 0 ? "the job was refused: " + OneLine(p_.boxes.LastText())
+                                           : "the job did not start (the transmitter does not answer)");
             SeriesNotBurned();
             return kExitFailure;
         }
         const bool ended = Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs);
         interrupts::SetJobRunning(false);
+        p_.reporter.JobEnded();
         if (!ended) return Stuck("the job");
         // Taken before the version read that follows: its messages are not the job's.
         const bool quietJob = p_.boxes.ErrorBoxes() == 0 && p_.boxes.Declined() == 0;
         const bool declined = p_.boxes.Declined() > 0;
         const std::string lastBox = p_.boxes.LastText();
+        r_.declined = declined;
         if (!WaitQuiet()) return Stuck("the version read after the job");
-        p_.display.Finish();
 
         const JobOutcome outcome = dlg_->LastJobOutcome();
         const bool succeeded = outcome == JobOutcome::Succeeded && quietJob;
@@ -289,14 +310,35 @@ private:
         if (!succeeded) {
             std::string why = dlg_->LastJobFailure();
             if (why.empty()) why = declined ? "a question was declined" : lastBox;
-            for (char& c : why)
-                if (c == '\n') c = ' ';
+            why = OneLine(why);
             p_.complain("the job failed" + (why.empty() ? std::string() : ": " + why));
+            r_.text = why.empty() ? "the job failed" : why;
             SeriesNotBurned();
             return kExitFailure;
         }
-        if (o_.series) p_.display.Line("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
+        r_.text = window_->Text(IDC_PROGRESS_TEXT);
+        if (r_.text.empty()) r_.text = "Complete!";
+        if (o_.series) {
+            r_.serial = Hex(seriesNumber_);
+            p_.reporter.Note("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
+        }
         return kExitSuccess;
+    }
+
+    void Fail(const std::string& why)
+    {
+        r_.text = why;
+        p_.complain(why);
+    }
+
+    static std::string OneLine(std::string text)
+    {
+        const size_t first = text.find_first_not_of(" \n");
+        text.erase(0, first == std::string::npos ? text.size() : first);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        for (char& c : text)
+            if (c == '\n') c = ' ';
+        return text;
     }
 
     void SeriesNotBurned()
@@ -310,19 +352,20 @@ private:
 
     const Options& o_;
     SessionParts& p_;
+    SessionReport& r_;
     IClock& clock_;
     std::unique_ptr<CRODEdizDlg> dlg_;
     std::unique_ptr<HeadlessWindow> window_;
     uint64_t lastBusPoll_ = 0;
-    uint64_t lastProgressPoll_ = 0;
+    JobSizes sizes_;
     uint32_t seriesNumber_ = 0;
     bool reserved_ = false; // the serial file already holds the number after seriesNumber_
 };
 
 } // namespace
 
-int RunDialogSession(const Options& options, SessionParts& parts)
+int RunDialogSession(const Options& options, SessionParts& parts, SessionReport& report)
 {
-    DialogSession session(options, parts);
+    DialogSession session(options, parts, report);
     return session.Run();
 }

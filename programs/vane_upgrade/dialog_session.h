@@ -11,16 +11,29 @@
 #include "programs/vane_upgrade/bus_events.h"
 #include "programs/vane_upgrade/message_boxes.h"
 #include "programs/vane_upgrade/options.h"
-#include "programs/vane_upgrade/terminal_display.h"
+#include "programs/vane_upgrade/console_events.h"
 
 struct SessionParts {
     DialogServices services;
     IBusEvents& bus;
-    TerminalDisplay& display;
+    EventReporter& reporter;
     ConsoleMessageBoxes& boxes;
-    // A line of the program's own on standard error ("vane-upgrade: ...").
+    // A complaint of the program's own ("no transmitter found").
     std::function<void(const std::string& line)> complain;
+    // The port and node of the target behind a handle the tree opened.
+    std::function<void(DeviceHandle handle, std::string& port, std::string& node)> locate;
+    // Ends the program at once with this exit code (after the result is told).
+    std::function<void(int exitCode)> abandon;
+};
+
+// What the run leaves for its result, beside the exit code.
+struct SessionReport {
+    std::string text;      // the failure that ended it, or the line of its success
+    std::string image;     // the file the job wrote or read
+    std::string serial;    // the series number burned (hexadecimal)
+    std::string identity;  // read-id: the identity block in hexadecimal
+    bool declined = false; // a question was answered Cancel
 };
 
 // Runs the command (upgrade, sram, dump, version, read-id) and returns its exit code.
-int RunDialogSession(const Options& options, SessionParts& parts);
+int RunDialogSession(const Options& options, SessionParts& parts, SessionReport& report);

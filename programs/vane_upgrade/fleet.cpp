@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <initializer_list>
 #include <limits>
 #include <memory>
 
@@ -23,7 +22,7 @@
 #include "programs/vane_upgrade/fleet_display.h"
 #include "programs/vane_upgrade/fleet_plan.h"
 #include "programs/vane_upgrade/interrupts.h"
-#include "programs/vane_upgrade/terminal_display.h"
+#include "programs/vane_upgrade/progress_figures.h"
 
 namespace {
 
@@ -32,7 +31,6 @@ namespace {
 constexpr uint64_t kRunLimitMs = 15 * 60 * 1000;
 constexpr int kPollMs = 100;
 constexpr uint64_t kRescanMs = 1000;
-constexpr int kExitInterrupted = 130;
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -57,14 +55,6 @@ void Drain(int fd, int& count)
     while ((n = read(fd, buffer, sizeof buffer)) > 0) count += static_cast<int>(n);
 }
 
-bool Given(const Options& o, std::initializer_list<const char*> words)
-{
-    for (const std::string& argument : o.arguments)
-        for (const char* word : words)
-            if (argument == word) return true;
-    return false;
-}
-
 size_t TerminalWidth()
 {
     winsize size{};
@@ -74,7 +64,7 @@ size_t TerminalWidth()
 
 FleetOutput ChooseFleetOutput(const Options& o)
 {
-    if (Given(o, {"--json"})) return FleetOutput::Json;
+    if (o.output == OutputMode::Json) return FleetOutput::Json;
     return isatty(STDOUT_FILENO) != 0 ? FleetOutput::Live : FleetOutput::Plain;
 }
 
@@ -89,7 +79,7 @@ struct TargetRun {
 class Supervisor {
 public:
     Supervisor(const Options& options, const std::string& program)
-        : o_(options), display_(ChooseFleetOutput(options), stdout, stderr, TerminalWidth(), Given(options, {"-q", "--quiet"})),
+        : o_(options), display_(ChooseFleetOutput(options), stdout, stderr, TerminalWidth(), options.output == OutputMode::Quiet),
           program_(program.empty() ? OwnProgramPath() : program)
     {
     }

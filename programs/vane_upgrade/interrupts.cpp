@@ -8,13 +8,15 @@
 #include <cstring>
 #include <thread>
 
+#include "programs/vane_upgrade/exit_codes.h"
+
 namespace interrupts {
 
 namespace {
 
 std::atomic<bool> g_jobRunning{false};
 std::atomic<void (*)()> g_redirect{nullptr};
-constexpr int kExitInterrupted = 130;
+std::atomic<void (*)(int)> g_lastWords{nullptr};
 
 void Say(const char* text)
 {
@@ -57,6 +59,7 @@ void Install()
                 continue;
             }
             Say("\nvane-upgrade: interrupted\n");
+            if (void (*lastWords)(int) = g_lastWords.load()) lastWords(kExitInterrupted);
             std::fflush(nullptr);
             _exit(kExitInterrupted);
         }
@@ -66,5 +69,6 @@ void Install()
 void SetJobRunning(bool running) { g_jobRunning = running; }
 
 void Redirect(void (*onSignal)()) { g_redirect = onSignal; }
+void SetLastWords(void (*lastWords)(int exitCode)) { g_lastWords = lastWords; }
 
 } // namespace interrupts

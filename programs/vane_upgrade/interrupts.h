@@ -16,5 +16,8 @@ void SetJobRunning(bool running);
 // one calls onSignal (on the signal thread; it must only note it, for example
 // by writing to a pipe) instead of the rule above.
 void Redirect(void (*onSignal)());
+// Called on the signals' thread just before an interrupt ends the program
+// (the output tells its result); null for none.
+void SetLastWords(void (*lastWords)(int exitCode));
 
 } // namespace interrupts

@@ -62,40 +62,53 @@ ConsoleMessageBoxes::ConsoleMessageBoxes(QuestionPolicy policy, bool terminal, s
 {
 }
 
+void ConsoleMessageBoxes::Print(const std::string& text, const std::string& caption)
+{
+    if (beforePrint_) beforePrint_();
+    std::fprintf(err_, "%s\n", FormatMessageBox(text, caption).c_str());
+    std::fflush(err_);
+}
+
 std::optional<int> ConsoleMessageBoxes::Show(const std::string& text, const std::string& caption, unsigned type)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lastText_ = text;
     }
-    if (beforePrint_) beforePrint_();
-    std::fprintf(err_, "%s\n", FormatMessageBox(text, caption).c_str());
-    std::fflush(err_);
+    if (!silent_) Print(text, caption);
     if ((type & 0xF) == MB_OK) {
         ++errorBoxes_;
+        if (observer_) observer_(caption, text, std::nullopt);
         return std::nullopt;
     }
-    const int answer = Ask(text);
+    const int answer = Ask(text, caption);
     if (answer != IDOK) ++declined_;
+    if (observer_) observer_(caption, text, answer == IDOK);
     return answer;
 }
 
-int ConsoleMessageBoxes::Ask(const std::string&)
+int ConsoleMessageBoxes::Ask(const std::string& text, const std::string& caption)
 {
+    auto told = [this](const char* line) {
+        if (silent_) return;
+        std::fprintf(err_, "%s\n", line);
+        std::fflush(err_);
+    };
     switch (policy_) {
     case QuestionPolicy::Yes:
-        std::fprintf(err_, "  -> OK (--yes)\n");
+        told("  -> OK (--yes)");
         return IDOK;
     case QuestionPolicy::No:
-        std::fprintf(err_, "  -> Cancel (--no)\n");
+        told("  -> Cancel (--no)");
         return IDCANCEL;
     case QuestionPolicy::Ask:
         break;
     }
     if (!terminal_ || !readLine_) {
-        std::fprintf(err_, "  -> Cancel (no terminal to ask; --yes answers OK)\n");
+        told("  -> Cancel (no terminal to ask; --yes answers OK)");
         return IDCANCEL;
     }
+    if (silent_) Print(text, caption); // the user must see what is asked
     asking_ = true;
     int answer = IDCANCEL;
     for (int i = 0; i < kMaxPrompts; ++i) {

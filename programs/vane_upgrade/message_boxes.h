@@ -29,6 +29,13 @@ public:
 
     // Runs before anything is printed (the display takes its bar away).
     void SetBeforePrint(std::function<void()> beforePrint) { beforePrint_ = std::move(beforePrint); }
+    // Told of every box once it is over: the answer of a question, nothing for OK boxes.
+    void SetObserver(std::function<void(const std::string& caption, const std::string& text, std::optional<bool> ok)> observer)
+    {
+        observer_ = std::move(observer);
+    }
+    // Silent boxes are not printed; only a question put to the user on the terminal is.
+    void SetSilent(bool silent) { silent_ = silent; }
     // The window's message-box hook: the answer of a question, nothing for OK boxes.
     std::optional<int> Show(const std::string& text, const std::string& caption, unsigned type);
 
@@ -41,13 +48,16 @@ public:
     bool Asking() const { return asking_.load(); }
 
 private:
-    int Ask(const std::string& text);
+    int Ask(const std::string& text, const std::string& caption);
+    void Print(const std::string& text, const std::string& caption);
 
     const QuestionPolicy policy_;
     const bool terminal_;
     std::FILE* err_;
     std::function<std::optional<std::string>()> readLine_;
     std::function<void()> beforePrint_;
+    std::function<void(const std::string&, const std::string&, std::optional<bool>)> observer_;
+    bool silent_ = false;
     mutable std::mutex mutex_;
     std::string lastText_;
     std::atomic<int> errorBoxes_{0};

@@ -9,6 +9,7 @@
 
 #include "firmware/image_name.h"
 #include "platform/linux/target_location.h"
+#include "programs/vane_upgrade/program_version.h"
 #include "programs/vane_upgrade/serial_file.h"
 
 namespace {
@@ -229,6 +230,23 @@ bool DataOverlapsCode(uint32_t start, uint64_t codeLength)
     return start < codeEnd;
 }
 
+std::string ProgramVersionText()
+{
+    std::string text = std::string("vane-upgrade ") + kProgramVersion;
+    if (kProgramCommit[0] != '\0') text += std::string(" (commit ") + kProgramCommit + ")";
+    return text;
+}
+
+bool WantsJsonOutput(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") return false;
+        if (word == "--json") return true;
+    }
+    return false;
+}
+
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
 {
     CLI::App app{"Upgrades the firmware of a Vane transmitter over USB.", "vane-upgrade"};
@@ -238,9 +256,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     Options o;
     std::string offsetText, numberText, dataText, bytesText, stateText;
     std::vector<std::string> faultTexts;
-    bool yes = false, no = false;
+    bool yes = false, no = false, json = false, verbose = false, quiet = false;
 
     app.add_option("--device", o.device, "Use only the target at this USB port path (1-1.4) or sg node (/dev/sg2)");
+    app.set_version_flag("--version", ProgramVersionText(), "Show the program's version and end");
+    app.add_flag("-v,--verbose", verbose, "Show every change of the window's texts");
+    app.add_flag("-q,--quiet", quiet, "Show only questions, errors and the result");
+    app.add_flag("--json", json, "Write one JSON object per event to standard output, nothing else");
+    app.add_option("--port-name", o.portName, "The name of the target's port in the output");
     app.add_option("--trace", o.traceFile, "Write the wire trace (one line per command) to FILE");
     app.add_option("--log", o.logFile, "Write the diagnostic lines to FILE");
     app.add_flag("--yes", yes, "Answer every question with OK");
@@ -283,6 +306,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion&) {
+        ParsedCommandLine version;
+        version.message = ProgramVersionText() + "\n";
+        return version;
     } catch (const CLI::CallForHelp&) {
         ParsedCommandLine help;
         help.message = app.help();
@@ -294,6 +321,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         return Usage(std::string(e.what()) + " (see --help)");
     }
     if (yes && no) return Usage("--yes and --no exclude each other");
+    if (json + verbose + quiet > 1) return Usage("--json, --verbose and --quiet exclude each other");
+    o.output = json ? OutputMode::Json : verbose ? OutputMode::Verbose : quiet ? OutputMode::Quiet : OutputMode::Human;
     o.questions = yes ? QuestionPolicy::Yes : no ? QuestionPolicy::No : QuestionPolicy::Ask;
     o.emulateFlashState = stateText == "flash";
     o.realisticTiming = timingText == "realistic";

@@ -11,6 +11,7 @@
 
 enum class Command { Upgrade, Sram, Dump, Version, ReadId, List };
 enum class QuestionPolicy { Ask, Yes, No };
+enum class OutputMode { Human, Verbose, Quiet, Json };
 
 struct DataImage {
     std::string path;
@@ -34,6 +35,8 @@ struct Options {
     uint64_t dumpBytes = 0;
     std::string dumpFile;
     std::string device;              // --device PORT|NODE
+    std::string portName;            // --port-name: the port the output names
+    OutputMode output = OutputMode::Human;
     std::string traceFile;
     std::string logFile;
     QuestionPolicy questions = QuestionPolicy::Ask;
@@ -60,6 +63,11 @@ struct ParsedCommandLine {
 };
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// "vane-upgrade 1.0 (commit 1a2b3c4)": the program's version from its build.
+std::string ProgramVersionText();
+// Whether the words ask for the machine output (before any "--").
+bool WantsJsonOutput(int argc, const char* const* argv);
 
 // --- the pieces, pure ---
 

@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "app/dialog_services.h"
 #include "device/diagnostics.h"
@@ -20,7 +23,9 @@
 #include "programs/vane_upgrade/exit_codes.h"
 #include "programs/vane_upgrade/list_targets.h"
 #include "programs/vane_upgrade/message_boxes.h"
-#include "programs/vane_upgrade/terminal_display.h"
+#include "programs/vane_upgrade/human_output.h"
+#include "programs/vane_upgrade/interrupts.h"
+#include "programs/vane_upgrade/json_output.h"
 #include "programs/vane_upgrade/tracing_pass_through.h"
 
 namespace {
@@ -39,22 +44,100 @@ std::optional<std::string> ReadAnswerLine()
     return std::string(line);
 }
 
-// What every command works with: the display, the boxes, the link.
+uint64_t WallClockMs()
+{
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+Verbosity VerbosityOf(OutputMode mode)
+{
+    return mode == OutputMode::Verbose ? Verbosity::Verbose : mode == OutputMode::Quiet ? Verbosity::Quiet : Verbosity::Normal;
+}
+
+std::unique_ptr<IEventSink> MakeOutput(const Options& options, HumanOutput*& human)
+{
+    human = nullptr;
+    if (options.output == OutputMode::Json) return std::make_unique<JsonOutput>(stdout);
+    auto output = std::make_unique<HumanOutput>(stdout, stderr, isatty(STDOUT_FILENO) != 0, VerbosityOf(options.output));
+    human = output.get();
+    return output;
+}
+
+std::string DefaultPortName(const Options& options)
+{
+    if (!options.portName.empty()) return options.portName;
+    if (options.emulate) return "emulated";
+    return options.device.empty() ? "-" : options.device;
+}
+
+class Front;
+// The front that an interrupt tells its result through.
+std::mutex g_interruptibleMutex;
+Front* g_interruptible = nullptr;
+void TellInterrupted(int exitCode);
+
+// What every command works with: the output, the boxes, the link.
 class Front {
 public:
     explicit Front(const Options& options)
         : options(options),
-          display(stdout, isatty(STDOUT_FILENO) != 0, clock),
+          output(MakeOutput(options, human)),
+          reporter(*output, clock, WallClockMs, DefaultPortName(options)),
           boxes(options.questions, isatty(STDIN_FILENO) != 0, stderr, ReadAnswerLine)
     {
-        boxes.SetBeforePrint([this] { display.ClearBar(); });
+        {
+            std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+            g_interruptible = this;
+        }
+        interrupts::SetLastWords(TellInterrupted);
+        if (!options.portName.empty()) reporter.SetPort(options.portName, true);
+        boxes.SetBeforePrint([this] {
+            if (human != nullptr) human->ClearBar();
+        });
+        boxes.SetSilent(options.output == OutputMode::Json);
+        boxes.SetObserver([this](const std::string& caption, const std::string& text, std::optional<bool> ok) {
+            if (ok) reporter.Question(caption, text, *ok);
+            else reporter.Message(caption, text);
+        });
     }
 
+    ~Front()
+    {
+        interrupts::SetLastWords(nullptr);
+        std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+        g_interruptible = nullptr;
+    }
+
+    // Any thread (the tree tells of nodes it may not open from the monitor's).
     void Complain(const std::string& line)
     {
-        display.ClearBar();
-        std::fprintf(stderr, "vane-upgrade: %s\n", line.c_str());
-        std::fflush(stderr);
+        {
+            std::lock_guard<std::mutex> lock(complaintMutex);
+            if (firstComplaint.empty()) firstComplaint = line;
+        }
+        reporter.Error(line);
+    }
+
+    // The last event of every run (an interrupt's comes from the signals'
+    // thread, while the session may still write its report: it is not read).
+    void Finish(int code)
+    {
+        if (finished.exchange(true)) return;
+        ConsoleEvent result;
+        result.outcome = OutcomeOfExitCode(code, code != kExitInterrupted && report.declined);
+        result.exitCode = code;
+        if (code == kExitInterrupted) {
+            result.text = "interrupted";
+        } else {
+            result.text = report.text;
+            result.serial = report.serial;
+            result.image = report.image;
+            result.identity = report.identity;
+            std::lock_guard<std::mutex> lock(complaintMutex);
+            if (result.text.empty()) result.text = firstComplaint;
+        }
+        reporter.Result(result);
     }
 
     // The port the dialog sends through: the device's own, or the tracer in front of it.
@@ -68,22 +151,34 @@ public:
         return *tracer;
     }
 
-    int RunSession(IScsiPassThrough& port, IDeviceTree& tree, IBusEvents& bus)
+    int RunSession(IScsiPassThrough& port, IDeviceTree& tree, IBusEvents& bus,
+                   std::function<void(DeviceHandle, std::string&, std::string&)> locate)
     {
-        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, display, boxes,
-                           [this](const std::string& line) { Complain(line); }};
-        const int code = RunDialogSession(options, parts);
-        display.Finish();
-        return code;
+        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, reporter, boxes,
+                           [this](const std::string& line) { Complain(line); }, std::move(locate),
+                           [this](int code) { Finish(code); }};
+        return RunDialogSession(options, parts, report);
     }
 
     const Options& options;
     SystemClock clock;
     MemoryRegistry registry;
-    TerminalDisplay display;
+    HumanOutput* human = nullptr;
+    std::unique_ptr<IEventSink> output;
+    EventReporter reporter;
     ConsoleMessageBoxes boxes;
+    SessionReport report; // written by the session on the main thread
+    std::mutex complaintMutex;
+    std::string firstComplaint;
+    std::atomic<bool> finished{false};
     std::unique_ptr<TracingPassThrough> tracer;
 };
+
+void TellInterrupted(int exitCode)
+{
+    std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+    if (g_interruptible != nullptr) g_interruptible->Finish(exitCode);
+}
 
 int RunEmulated(Front& front, std::FILE* trace)
 {
@@ -108,11 +203,11 @@ int RunEmulated(Front& front, std::FILE* trace)
         IbrLink link(port);
         std::string version;
         const bool read = handle != nullptr && ReadFirmwareVersion(link, handle, version);
-        front.display.Line(FormatListLine("emulated", "-", read ? version : "version unreadable"));
+        front.reporter.Target(DefaultPortName(o), "-", read ? version : "version unreadable");
         code = handle != nullptr ? kExitSuccess : kExitNoTarget;
     } else {
         EmulatedBusEvents bus(target);
-        code = front.RunSession(port, tree, bus);
+        code = front.RunSession(port, tree, bus, [](DeviceHandle, std::string&, std::string& node) { node.assign(1, '-'); });
     }
     if (!o.emulateFlash.empty()) {
         std::string error;
@@ -140,12 +235,12 @@ int ListDevices(Front& front, IScsiPassThrough& port)
         SgDevice* device = OpenSgDevice(target.sgNode, errorNumber, openError);
         if (device == nullptr) {
             if (IsAccessError(errorNumber)) front.Complain(AccessProblemLine(target.sgNode));
-            front.display.Line(FormatListLine(target.portPath, target.sgNode, "cannot be opened: " + openError));
+            front.reporter.Target(target.portPath, target.sgNode, "cannot be opened: " + openError);
             continue;
         }
         std::string version;
         const bool read = ReadFirmwareVersion(link, device, version);
-        front.display.Line(FormatListLine(target.portPath, target.sgNode, read ? version : "version unreadable"));
+        front.reporter.Target(target.portPath, target.sgNode, read ? version : "version unreadable");
         CloseSgDevice(device);
     }
     if (listed == 0) {
@@ -164,10 +259,32 @@ int RunDevice(Front& front, std::FILE* trace)
     UdevDeviceTree tree(selector);
     tree.SetAccessProblemListener([&front](const std::string& line) { front.Complain(line); });
     UdevBusEvents bus;
-    return front.RunSession(port, tree, bus);
+    return front.RunSession(port, tree, bus, [&tree](DeviceHandle handle, std::string& portPath, std::string& node) {
+        node = tree.NodeOf(handle);
+        for (const TargetLocation& target : tree.Targets())
+            if (target.sgNode == node) portPath = target.portPath;
+        if (node.empty()) node.assign(1, '-');
+    });
 }
 
 } // namespace
+
+int UsageFailure(const Options& options, const std::string& problem)
+{
+    std::fprintf(stderr, "vane-upgrade: %s\n", problem.c_str());
+    std::fflush(stderr);
+    if (options.output == OutputMode::Json) {
+        ConsoleEvent result;
+        result.kind = EventKind::Result;
+        result.wallMs = WallClockMs();
+        result.port = DefaultPortName(options);
+        result.outcome = OutcomeOfExitCode(kExitUsage, false);
+        result.exitCode = kExitUsage;
+        result.text = problem;
+        JsonOutput(stdout).Emit(result);
+    }
+    return kExitUsage;
+}
 
 int RunVaneUpgrade(const Options& options)
 {
@@ -175,15 +292,13 @@ int RunVaneUpgrade(const Options& options)
     if (!options.logFile.empty()) {
         log.reset(std::fopen(options.logFile.c_str(), "w"));
         if (!log) {
-            std::fprintf(stderr, "vane-upgrade: --log %s: %s\n", options.logFile.c_str(), CLibraryErrorText(errno).c_str());
-            return kExitUsage;
+            return UsageFailure(options, "--log " + options.logFile + ": " + CLibraryErrorText(errno));
         }
     }
     if (!options.traceFile.empty()) {
         trace.reset(std::fopen(options.traceFile.c_str(), "w"));
         if (!trace) {
-            std::fprintf(stderr, "vane-upgrade: --trace %s: %s\n", options.traceFile.c_str(), CLibraryErrorText(errno).c_str());
-            return kExitUsage;
+            return UsageFailure(options, "--trace " + options.traceFile + ": " + CLibraryErrorText(errno));
         }
     }
     // The diagnostic lines go to the log only, never into the display.
@@ -202,6 +317,7 @@ int RunVaneUpgrade(const Options& options)
     {
         Front front(options);
         code = options.emulate ? RunEmulated(front, trace.get()) : RunDevice(front, trace.get());
+        front.Finish(code);
     }
     SilenceDiagnostics(); // the log closes below
     return code;

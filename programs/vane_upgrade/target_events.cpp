@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "programs/vane_upgrade/terminal_display.h"
+#include "programs/vane_upgrade/json_output.h"
+#include "programs/vane_upgrade/progress_figures.h"
 
 namespace {
 
@@ -55,17 +55,6 @@ std::string Printable(const std::string& text)
     return printable;
 }
 
-std::string UtcTime(uint64_t unixMs)
-{
-    const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03uZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<unsigned>(unixMs % 1000));
-    return text;
-}
-
 } // namespace
 
 std::optional<TargetEvent> ParseTargetEvent(std::string_view line)
@@ -94,9 +83,15 @@ std::optional<TargetEvent> ParseTargetEvent(std::string_view line)
 std::string MakeResultLine(const std::string& port, const std::string& outcome, int exitCode, const std::string& text,
                            double seconds, uint64_t unixMs)
 {
-    Json line = {{"v", 1},           {"time", UtcTime(unixMs)}, {"port", port},       {"event", "result"},
-                 {"outcome", outcome}, {"exit_code", exitCode},   {"text", text}, {"seconds", seconds}};
-    return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+    ConsoleEvent result;
+    result.kind = EventKind::Result;
+    result.wallMs = unixMs;
+    result.port = port;
+    result.outcome = outcome;
+    result.exitCode = exitCode;
+    result.text = text;
+    result.seconds = seconds;
+    return JsonEventLine(result);
 }
 
 std::optional<std::string> TargetProgress::Apply(const TargetEvent& e)

@@ -16,6 +16,7 @@ public:
     PassThroughResult Send(DeviceHandle device, IbrRequestBlock& block, void* dataBuffer) override;
     std::string ErrorText(uint32_t systemError) override { return inner_.ErrorText(systemError); }
     uint32_t InvalidHandleError() override { return inner_.InvalidHandleError(); }
+    uint32_t InvalidParameterError() override { return inner_.InvalidParameterError(); }
 
 private:
     IScsiPassThrough& inner_;

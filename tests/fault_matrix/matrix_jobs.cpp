@@ -111,10 +111,10 @@ bool IsFailureText(const std::string& text)
     return !StartsWith(text, "Connecting...");
 }
 
-// The backup files a message names ("Backup\flash-0x....bin", either separator).
+// The backup files a message names (".../backup/flash-0x....bin", either separator).
 std::vector<std::string> NamedBackups(const RunEnd& end)
 {
-    static const std::regex kName(R"(Backup[\\/](flash-0x[0-9a-fA-F]{8}(-[0-9]+)?\.bin))");
+    static const std::regex kName(R"([Bb]ackup[\\/](flash-0x[0-9a-fA-F]{8}(-[0-9]+)?\.bin))");
     std::vector<std::string> names;
     std::vector<std::string> texts = end.messages;
     texts.push_back(end.status);
@@ -132,7 +132,7 @@ std::set<std::string> BackupFiles(DialogRig& rig)
 {
     std::set<std::string> names;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(rig.folder.Path() / "Backup", ec)) names.insert(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(rig.BackupFolder(), ec)) names.insert(entry.path().filename().string());
     return names;
 }
 
@@ -170,7 +170,7 @@ MatrixJob SramDownloadJob()
         WriteFileBytes(code, Pattern(kSramImageSize, 7));
         rig.window->SelectComboRow(IDC_MODE, kModeRowSram);
         rig.window->QueueFilePath(code.string());
-        rig.window->Click(IDC_CODE_BUTTON);
+        rig.window->SendClick(IDC_CODE_BUTTON);
     };
     job.asked = [](DialogRig& rig, const RunStart& start, const std::vector<uint8_t>&) -> std::string {
         std::string d = Holds(rig.target.Sram(), 0, Pattern(kSramImageSize, 7), "SRAM");
@@ -192,7 +192,7 @@ MatrixJob DumpJob()
         AllowVersionRead(rig);
         rig.window->SelectComboRow(IDC_MODE, kModeRowDump);
         rig.window->QueueFilePath((rig.folder.Path() / "dump.bin").string());
-        rig.window->Click(IDC_CODE_BUTTON);
+        rig.window->SendClick(IDC_CODE_BUTTON);
         rig.window->SetWindowText(IDC_DUMP_LENGTH, std::to_string(kDumpSize));
     };
     job.beforeEachRun = [](DialogRig& rig) {
@@ -437,7 +437,7 @@ std::vector<std::string> CheckRun(DialogRig& rig, const MatrixJob& job, const Ru
         if (intact) continue;
         const std::vector<uint8_t> old = Slice(start.flash, k.offset, k.length);
         const bool copied = std::any_of(named.begin(), named.end(), [&](const std::string& name) {
-            return ReadFileBytes(rig.folder.Path() / "Backup" / name) == old;
+            return ReadFileBytes(rig.BackupFolder() / name) == old;
         });
         char text[96];
         std::snprintf(text, sizeof text, "the kept bytes at 0x%x are lost without a named copy", k.offset);
@@ -445,6 +445,9 @@ std::vector<std::string> CheckRun(DialogRig& rig, const MatrixJob& job, const Ru
     }
     if (windowHit && failed && named.empty()) v.push_back("a failure between an erase and its verified write-back names no copy");
     if (!failed && !end.newBackups.empty()) v.push_back("a successful run left a copy behind");
+    std::error_code ec;
+    if (fs::is_empty(rig.BackupFolder(), ec) && !ec) v.push_back("an empty backup folder is left behind");
+    if (fs::is_directory(rig.folder.Path() / "Backup", ec)) v.push_back("a Backup folder appeared in the working folder");
     for (const std::string& name : end.newBackups)
         if (std::find(named.begin(), named.end(), name) == named.end()) v.push_back("the copy " + name + " is named nowhere");
     return v;

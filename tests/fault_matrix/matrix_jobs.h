@@ -26,7 +26,7 @@ struct KeptRange {
 // What the rig held just before a run.
 struct RunStart {
     std::vector<uint8_t> flash;
-    std::set<std::string> backups;   // files in the working folder's Backup folder
+    std::set<std::string> backups;   // files in the user's backup folder
     size_t messageBoxes = 0;
     int jobsFinished = 0;
     uint64_t startMs = 0;

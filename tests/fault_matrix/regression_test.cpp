@@ -132,10 +132,10 @@ TEST(FaultRegression, KeptCopyIsNamedKeptAndRestoresTheBlock)
     rig->PressExecute();
     ASSERT_FALSE(rig->MessageTexts().empty());
     EXPECT_EQ(rig->MessageTexts().front(),
-              std::string("Write fail\nThe earlier bytes at flash 0x00040000 are kept in .\\Backup\\") + kIdentityCopy + ".");
+              "Write fail\nThe earlier bytes at flash 0x00040000 are kept in " + (rig->BackupFolder() / kIdentityCopy).string() + ".");
     EXPECT_TRUE(Contains(rig->dlg->LastJobFailure(), kIdentityCopy));
     EXPECT_EQ(IdentityBlock(*rig), std::vector<uint8_t>(256, 0xFF)) << "the write-back never came";
-    EXPECT_EQ(ReadFileBytes(rig->folder.Path() / "Backup" / kIdentityCopy), original);
+    EXPECT_EQ(ReadFileBytes(rig->BackupFolder() / kIdentityCopy), original);
 
     // The next run succeeds with the erased block, and leaves the earlier copy alone.
     Recover(*rig, false);
@@ -143,18 +143,52 @@ TEST(FaultRegression, KeptCopyIsNamedKeptAndRestoresTheBlock)
     const RunEnd end = PressAndWait(*rig, again);
     EXPECT_EQ(end.status, "Complete!");
     EXPECT_EQ(BackupFiles(*rig), std::set<std::string>{kIdentityCopy});
-    EXPECT_EQ(ReadFileBytes(rig->folder.Path() / "Backup" / kIdentityCopy), original);
+    EXPECT_EQ(ReadFileBytes(rig->BackupFolder() / kIdentityCopy), original);
 
     // Restoring: the data step, the copy as its file, the address of its name as the start.
     rig->window->SetCheck(IDC_CODE_OPTION, false);
     rig->window->SetCheck(IDC_DATA_OPTION, true);
-    rig->window->QueueFilePath((rig->folder.Path() / "Backup" / kIdentityCopy).string());
+    rig->window->QueueFilePath((rig->BackupFolder() / kIdentityCopy).string());
     if (!rig->window->Click(IDC_DATA_BUTTON)) rig->dlg->OnDataButton(); // not enabled before a job with the data step
     rig->window->SetWindowText(IDC_DATA_START, "40000");
     rig->PressExecute(); // the identity step asks about the erased identity: OK
     EXPECT_EQ(rig->window->MessageBoxes().back().caption, "Warning!!");
     EXPECT_EQ(rig->window->Text(IDC_PROGRESS_TEXT), "Complete!");
     EXPECT_EQ(IdentityBlock(*rig), original);
+}
+
+// Before: a copy of kept bytes that could not be written stopped the erase
+// (with a file named Backup in the working folder the identity kept the old
+// version and the run failed), and every run left an empty Backup folder. Now
+// the copy goes to the user's backup folder when it can, and the job goes on
+// as without it when it cannot; the diagnostic log says why, once.
+TEST(FaultRegression, KeptCopyThatCannotBeWrittenStopsNothing)
+{
+    const struct {
+        MatrixJob job;
+        const char* keptAt;
+    } cases[] = {
+        {StandardUpgradeJob(), "flash 0x00040000"},
+        {DataStepJob(), "flash 0x00050000"},
+        {SeriesBurnJob(), "flash 0x00010000"},
+    };
+    for (const auto& c : cases) {
+        for (const bool folderNamed : {true, false}) {
+            SCOPED_TRACE(c.job.name + (folderNamed ? ", backup folder blocked" : ", no backup folder named"));
+            auto rig = MakeJobRig(c.job);
+            WriteFileBytes(rig->folder.Path() / "Backup", {0x42});
+            if (folderNamed) {
+                WriteFileBytes(rig->folder.Path() / "state", {0x42}); // a file where a folder must go
+            } else {
+                rig->files.SetBackupFolder("");
+            }
+            DiagnosticCapture log;
+            const RunStart start = BeginRun(*rig, c.job);
+            const RunEnd end = PressAndWait(*rig, start);
+            EXPECT_EQ(CheckCleanRun(*rig, c.job, start, end), std::vector<std::string>{});
+            EXPECT_EQ(log.Count(std::string("No copy of the bytes at ") + c.keptAt + " kept: "), 1u);
+        }
+    }
 }
 
 // Before: a byte damaged on its way into the dump file went unnoticed and the

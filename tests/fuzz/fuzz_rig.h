@@ -20,6 +20,7 @@
 #include "emulator/emulated_target.h"
 #include "platform/headless/headless_window.h"
 #include "platform/portable/registry.h"
+#include "unit/backup_folder_files.h"
 
 inline void FuzzCheck(bool holds, const char* promise)
 {
@@ -66,7 +67,8 @@ public:
     explicit FuzzRig(uint8_t bootState = kBootRomState, const std::function<void(FuzzRig&)>& beforeOpen = nullptr)
         : target(clock),
           tree(target),
-          services{clock, target, tree, registry, PlatformFileSystem()},
+          files((FuzzFolder() / "Backup").string()),
+          services{clock, target, tree, registry, files},
           dlg(std::make_unique<CRODEdizDlg>(services)),
           window(std::make_unique<HeadlessWindow>(*dlg, clock, &clock))
     {
@@ -115,6 +117,7 @@ public:
     EmulatedTarget target;
     EmulatedDeviceTree tree;
     MemoryRegistry registry;
+    FilesWithBackupFolder files;
     DialogServices services;
     std::unique_ptr<CRODEdizDlg> dlg;
     std::unique_ptr<HeadlessWindow> window;

@@ -47,7 +47,7 @@ FuzzRig& Rig()
         r->WaitIdle();
         r->window->SelectComboRow(IDC_MODE, kModeRowDump);
         r->window->QueueFilePath((FuzzFolder() / "dump.bin").string());
-        r->window->Click(IDC_CODE_BUTTON);
+        r->window->SendClick(IDC_CODE_BUTTON);
         return r;
     }();
     return *rig;

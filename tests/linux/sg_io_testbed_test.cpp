@@ -25,6 +25,7 @@
 #include "platform/linux/udev_device_tree.h"
 #include "platform/portable/registry.h"
 #include "programs/vane_upgrade/dialog_session.h"
+#include "programs/vane_upgrade/human_output.h"
 #include "tests/linux/udev_testbed.h"
 
 namespace fs = std::filesystem;
@@ -166,13 +167,15 @@ protected:
         MemoryRegistry registry;
         UdevBusEvents bus;
         std::FILE* out = std::tmpfile();
-        TerminalDisplay display(out, false, clock);
+        HumanOutput output(out, out, false, Verbosity::Normal);
+        EventReporter reporter(output, clock, nullptr, "-");
         ConsoleMessageBoxes boxes(QuestionPolicy::No, false, out, nullptr);
-        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, display, boxes,
-                           [&](const std::string& line) { complaints.push_back(line); }};
+        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, reporter, boxes,
+                           [&](const std::string& line) { complaints.push_back(line); }, nullptr, [](int) {}};
         Options options;
         options.command = Command::Upgrade;
-        const int code = RunDialogSession(options, parts);
+        SessionReport report;
+        const int code = RunDialogSession(options, parts, report);
         std::fclose(out);
         return code;
     }

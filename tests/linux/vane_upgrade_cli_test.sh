@@ -7,6 +7,8 @@ case_name=$1
 work=$(mktemp -d /tmp/vane-cli-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# Copies of kept bytes go below the user's state folder: here, the case's own.
+export XDG_STATE_HOME="$work/state"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-}${ASAN_OPTIONS:+:}verify_asan_link_order=0
 
 fail() { echo "FAIL ($case_name): $*"; echo "--- stdout"; cat out.txt 2>/dev/null; echo "--- stderr"; cat err.txt 2>/dev/null; exit 1; }
@@ -46,6 +48,7 @@ upgrade_version_dump)
   grep -q "Registry values are not kept on Linux" log.txt || fail "the log lacks the registry note"
   grep -q "Mass Storage Connected !" log.txt || fail "the log lacks the discovery lines"
   ! grep -q "Mass Storage Connected" out.txt || fail "diagnostic lines reached the display"
+  [ ! -e Backup ] && [ ! -e state ] || fail "a successful upgrade left a backup folder behind"
   run --emulate --emulate-flash flash.bin version
   expect_code 0
   expect_out "Current version:Vane_TX_V1030"
@@ -65,6 +68,7 @@ declined_old_version)
   expect_code 1
   expect_err "Update File Version is old!"
   expect_err "Cancel (--no)"
+  expect_err "a question was declined"
   cmp flash.bin before.bin || fail "the declined upgrade changed the flash"
   # Without --no and without a terminal the question is answered Cancel as well.
   run --emulate --emulate-flash flash.bin upgrade old/Vane_TX_V1020.fir
@@ -130,6 +134,53 @@ data_image)
   cmp -i 0:$((0x80100)) -n 5000 data.bin flash.bin || fail "the flash does not hold the data image at 0x80100"
   [ "$(od -v -An -tx1 -j $((0x80000)) -N256 flash.bin | tr -d ' \n' | tr -d f)" = "" ] || fail "the bytes before the data changed"
   ;;
+output_modes)
+  run --version
+  expect_code 0
+  grep -qE '^vane-upgrade [0-9]+[.][0-9]+' out.txt || fail "--version printed: $(cat out.txt)"
+  # The same upgrade (from the boot ROM, the loader first) in each mode.
+  run --emulate upgrade
+  expect_code 0
+  expect_out "Target: port emulated, node -"
+  expect_out "Current version:Vane_TX_V1020"
+  for step in "Block Erasing ..." "Write CODE to SPI Flash ..." "Data Compare..." "Complete!" "Current version:Vane_TX_V1030"; do
+    grep -qxF -- "$step" out.txt || fail "no line: $step"
+  done
+  for phase in erase write verify; do
+    [ "$(grep -cE "^  $phase +[0-9]+%" out.txt)" -ge 3 ] || fail "fewer than three progress lines of $phase"
+  done
+  tail -n1 out.txt | grep -qE '^Result: completed in [0-9]+:[0-9]{2}  [(]Vane_TX_V1020 -> Vane_TX_V1030[)]$' || fail "last line"
+  ! grep -q "Connecting" out.txt || fail "the default output is not the transcript"
+  run -v --emulate upgrade
+  expect_code 0
+  expect_out "Status: Connecting...(1)"
+  expect_out "Product: Vane"
+  run -q --emulate upgrade
+  expect_code 0
+  [ "$(wc -l <out.txt)" -eq 1 ] && grep -q '^Result: completed in ' out.txt || fail "-q shows more than the result"
+  [ "$(wc -l <err.txt)" -eq 0 ] || fail "-q: something on standard error"
+  run --json --port-name emu-7 --emulate --emulate-flash flash.bin upgrade
+  expect_code 0
+  [ "$(wc -l <err.txt)" -eq 0 ] || fail "--json: something on standard error"
+  jq -R 'fromjson' out.txt >/dev/null || fail "a --json line does not parse"
+  jq -R -c 'fromjson | select(.v != 1 or .port != "emu-7" or (.time | test("^[0-9-]+T[0-9:.]+Z$") | not))' \
+    out.txt >bad.txt
+  [ ! -s bad.txt ] || fail "--json lines without the version, port or time: $(head -3 bad.txt)"
+  [ "$(jq -R -c 'fromjson | select(.event == "progress") | .phase' out.txt | sort -u | tr -d '"\n')" = "eraseverifywrite" ] ||
+    fail "progress events not of each phase"
+  [ "$(tail -n1 out.txt | jq -r '[.event, .outcome, .exit_code, .version_after] | join(" ")')" = "result completed 0 Vane_TX_V1030" ] ||
+    fail "the last line is not the completed result"
+  # A question and its answer are events too.
+  mkdir old
+  cp Data/Vane_TX_V1030.fir old/Vane_TX_V1020.fir
+  run --json --no --emulate --emulate-flash flash.bin upgrade old/Vane_TX_V1020.fir
+  expect_code 1
+  jq -R -c 'fromjson | select(.event == "question" and .answer == "cancel")' out.txt | grep -q . || fail "no question event"
+  [ "$(tail -n1 out.txt | jq -r '.outcome')" = declined ] || fail "the last line is not the declined result"
+  run --json --emulate upgrade --frobnicate
+  expect_code 2
+  [ "$(jq -r '.outcome' out.txt)" = usage ] || fail "a usage error gives no result event"
+  ;;
 list_emulated)
   run --emulate list
   expect_code 0
@@ -141,7 +192,7 @@ no_target)
   code=$?
   expect_code 3
   expect_err "no transmitter found"
-  expect_out "Status: Disconnected"
+  expect_out "Result: no-target"
   timeout 60 umockdev-run -- "$VANE_UPGRADE" list >out.txt 2>err.txt </dev/null
   code=$?
   expect_code 3

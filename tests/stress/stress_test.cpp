@@ -41,6 +41,7 @@ public:
     }
     std::string ErrorText(uint32_t systemError) override { return inner_.ErrorText(systemError); }
     uint32_t InvalidHandleError() override { return inner_.InvalidHandleError(); }
+    uint32_t InvalidParameterError() override { return inner_.InvalidParameterError(); }
 
     uint64_t Commands() const { return commands_.load(); }
     std::vector<std::string> Problems()
@@ -90,7 +91,8 @@ public:
         : target(clock),
           port(target),
           tree(target),
-          services{clock, port, tree, registry, PlatformFileSystem()},
+          files((folder.Path() / "state" / "backup").string()),
+          services{clock, port, tree, registry, files},
           dlg(std::make_unique<CRODEdizDlg>(services)),
           window(std::make_unique<HeadlessWindow>(*dlg, clock, &clock)),
           seed_(seed),
@@ -147,6 +149,7 @@ public:
     WorkingFolder folder;
     EmulatedDeviceTree tree;
     MemoryRegistry registry;
+    FilesWithBackupFolder files;
     DialogServices services;
     std::unique_ptr<CRODEdizDlg> dlg;
     std::unique_ptr<HeadlessWindow> window;
@@ -157,13 +160,13 @@ private:
         if (mode_ == kModeRowDump) {
             window->SelectComboRow(IDC_MODE, kModeRowDump);
             window->QueueFilePath((folder.Path() / "dump.bin").string());
-            window->Click(IDC_CODE_BUTTON);
+            window->SendClick(IDC_CODE_BUTTON);
             window->SetWindowText(IDC_DUMP_LENGTH, "20000");
         } else if (mode_ == kModeRowSram) {
             WriteFileBytes(folder.Path() / "code.bin", MakeDemoFirmware(6000));
             window->SelectComboRow(IDC_MODE, kModeRowSram);
             window->QueueFilePath((folder.Path() / "code.bin").string());
-            window->Click(IDC_CODE_BUTTON);
+            window->SendClick(IDC_CODE_BUTTON);
         }
     }
 

@@ -25,13 +25,16 @@ public:
         if (complete) return {true, 0};
         return {false, 31};
     }
+    // As Windows gives its messages: each ends in its own line break.
     std::string ErrorText(uint32_t e) override
     {
-        if (e == 0) return "The operation completed successfully.";
-        if (e == 6) return "The handle is invalid.";
-        return "A device attached to the system is not functioning.";
+        if (e == 0) return "The operation completed successfully.\r\n";
+        if (e == 6) return "The handle is invalid.\r\n";
+        if (e == 87) return "The parameter is incorrect.\r\n";
+        return "A device attached to the system is not functioning.\r\n";
     }
     uint32_t InvalidHandleError() override { return 6; }
+    uint32_t InvalidParameterError() override { return 87; }
 
     const IbrRequestBlock& Last() const { return seen_.back()->block; }
     size_t Count() const { return seen_.size(); }
@@ -145,8 +148,8 @@ TEST(CommandLink, NullHandleFailsAtOnceLeavingTheBufferAndStillWritesResultLines
     EXPECT_EQ(port.Count(), 0u);
     for (uint8_t b : buffer) ASSERT_EQ(b, 0xA5);
     EXPECT_EQ(capture.Text(),
-              "\n.\\dudivivur 814 Result: The handle is invalid.\n"
-              "\n.\\dudivivur 1267 Result: The handle is invalid.\n");
+              "\n.\\dudivivur 814 Result: The handle is invalid.\r\n\n"
+              "\n.\\dudivivur 1267 Result: The handle is invalid.\r\n\n");
 }
 
 TEST(CommandLink, ResultLinesCarryTheSystemTextOfThisCall)
@@ -159,8 +162,8 @@ TEST(CommandLink, ResultLinesCarryTheSystemTextOfThisCall)
     port.complete = false;
     EXPECT_FALSE(link.CMD_IbrGetState(FakeHandle(), buffer));
     EXPECT_EQ(capture.Text(),
-              "\n.\\dudivivur 814 Result: The operation completed successfully.\n"
-              "\n.\\dudivivur 1267 Result: A device attached to the system is not functioning.\n");
+              "\n.\\dudivivur 814 Result: The operation completed successfully.\r\n\n"
+              "\n.\\dudivivur 1267 Result: A device attached to the system is not functioning.\r\n\n");
 }
 
 TEST(CommandLink, OverlongWriteIsRefusedNotTruncated)
@@ -171,7 +174,7 @@ TEST(CommandLink, OverlongWriteIsRefusedNotTruncated)
     DiagnosticCapture capture;
     EXPECT_FALSE(link.CMD_IbrWrite(FakeHandle(), buffer.data(), 65536));
     EXPECT_EQ(port.Count(), 0u);
-    EXPECT_EQ(capture.Count(".\\dudivivur 814 Result: "), 1u);
+    EXPECT_EQ(capture.Text(), "\n.\\dudivivur 814 Result: The parameter is incorrect.\r\n\n"); // the port's own text
     EXPECT_TRUE(link.CMD_IbrWrite(FakeHandle(), buffer.data(), 65535));
     EXPECT_EQ(CdbOf(port.Last()), Cdb({6, 0x72, 0xFF, 0xFF, 0, 0}));
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The main dialog as a user meets it: on the headless window, with the
 // emulated target on its emulated device tree, on virtual time, in a working
-// folder of its own that holds the demo images under Data/.
+// folder of its own that holds the demo images under Data/ (and, once a copy
+// of kept bytes is written, the user's backup folder under state/).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "app/rodediz_dlg.h"
+#include "backup_folder_files.h"
 #include "device/diagnostics.h"
 #include "emulator/demo_images.h"
 #include "emulator/emulated_device_tree.h"
@@ -80,7 +82,8 @@ public:
         : folder(options.demoImages),
           target(clock),
           tree(target),
-          services{clock, target, tree, registry, PlatformFileSystem()},
+          files((folder.Path() / "state" / "vane-upgrade" / "backup").string()),
+          services{clock, target, tree, registry, files},
           dlg(std::make_unique<CRODEdizDlg>(services)),
           window(std::make_unique<HeadlessWindow>(*dlg, clock, &clock))
     {
@@ -143,6 +146,9 @@ public:
         return texts;
     }
 
+    // Where the copies of kept bytes go.
+    fs::path BackupFolder() const { return folder.Path() / "state" / "vane-upgrade" / "backup"; }
+
     std::vector<uint8_t> FlashRange(uint32_t offset, size_t length)
     {
         std::vector<uint8_t> flash = target.Flash();
@@ -154,6 +160,7 @@ public:
     EmulatedTarget target;
     EmulatedDeviceTree tree;
     MemoryRegistry registry;
+    FilesWithBackupFolder files;
     DialogServices services;
     std::unique_ptr<CRODEdizDlg> dlg;
     std::unique_ptr<HeadlessWindow> window;

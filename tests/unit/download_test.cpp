@@ -185,8 +185,8 @@ TEST(Download, EraseThatNeverFinishesIsBoundedAndFails)
     // The identity erase was the first to hang.
     ASSERT_FALSE(rig.MessageTexts().empty());
     // ... and the message names the copy of the identity block's bytes.
-    EXPECT_EQ(rig.MessageTexts().front(), "Chip ID Erase FAILED\nThe earlier bytes at flash 0x00040000 are kept in "
-                                          ".\\Backup\\flash-0x00040000.bin.");
+    EXPECT_EQ(rig.MessageTexts().front(), "Chip ID Erase FAILED\nThe earlier bytes at flash 0x00040000 are kept in " +
+                                              (rig.BackupFolder() / "flash-0x00040000.bin").string() + ".");
 }
 
 TEST(Download, BusyEraseIsPolledEveryFiftyMilliseconds)
@@ -279,6 +279,72 @@ TEST(Download, DeclinedIdentityStepSkipsOnlyTheCode)
     EXPECT_TRUE(g_bDeclined);
     EXPECT_EQ(rig.FlashRange(0, 16), std::vector<uint8_t>(16, 0xFF));
     EXPECT_EQ(rig.FlashRange(0x200000, 256), std::vector<uint8_t>(256, 0x33));
+    EXPECT_EQ(rig.dlg->LastJobOutcome(), JobOutcome::Failed);
+}
+
+TEST(Download, StatusLineNamesWhatEndedTheJob)
+{
+    {
+        SCOPED_TRACE("an identity failure, then an unknown final status");
+        DownloadRig rig;
+        // The identity step's third set-address, the one before its erase.
+        rig.target.Faults().failSubCode = 0x55;
+        rig.target.Faults().failSubCodeNth = rig.CountSubCode("55") + 3;
+        rig.target.Faults().finalStatus = 7;
+        rig.PressExecute();
+        EXPECT_EQ(rig.MessageTexts(), (std::vector<std::string>{"Set ID Address FAILED", "Write Data to SPI Flash Failed "}));
+        EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), "Get Unknown status");
+        EXPECT_EQ(rig.dlg->LastJobFailure(), "Get Unknown status");
+        EXPECT_EQ(rig.dlg->LastJobOutcome(), JobOutcome::Failed);
+    }
+    {
+        SCOPED_TRACE("the user declines: no failure");
+        DownloadRig rig;
+        rig.target.SetIdentityText("Vane_TX_V1040.fir");
+        rig.window->QueueAnswer(IDCANCEL);
+        rig.PressExecute();
+        EXPECT_TRUE(rig.MessageTexts().size() == 1 && rig.window->MessageBoxes()[0].caption == "Warning!!");
+        EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), "Complete!");
+        EXPECT_EQ(rig.dlg->LastJobFailure(), "");
+        EXPECT_TRUE(rig.window->Enabled(IDC_EXECUTE));
+        // Nothing was upgraded: a program's exit status still says so.
+        EXPECT_EQ(rig.dlg->LastJobOutcome(), JobOutcome::Failed);
+    }
+    {
+        SCOPED_TRACE("a failed erase poll, then an image that reads back equal");
+        DownloadRig rig;
+        rig.UseImage(2 * 65536);
+        TimingModel timing;
+        timing.erasePolls = 0;
+        rig.target.SetTiming(timing);
+        // The identity step's wait, the status before erasing, then the first block's poll.
+        rig.target.Faults().failSubCode = 0x89;
+        rig.target.Faults().failSubCodeNth = rig.CountSubCode("89") + 3;
+        rig.PressExecute();
+        EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{"Get Status FAILED"});
+        EXPECT_EQ(rig.FlashRange(0, rig.image.size()), rig.image);
+        EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), "Complete!");
+        EXPECT_EQ(rig.dlg->LastJobOutcome(), JobOutcome::Succeeded);
+    }
+}
+
+// A reply left in the reply area by an earlier command must not pass for
+// flash mode when the state command fails.
+TEST(Download, FailedStateCommandNeverCountsAsFlashMode)
+{
+    DownloadRig rig;
+    rig.UseImage(4096);
+    rig.target.Faults().replySubCode = 0x51; // the dispatcher's ping leaves a 6 behind
+    rig.target.Faults().replyBytes = {kIbrStateFlash};
+    rig.target.Faults().failSubCode = 0x91;
+    rig.target.Faults().failSubCodeEvery = true;
+    rig.target.ClearTrace();
+    rig.PressExecute();
+    EXPECT_EQ(rig.CountSubCode("91"), 4u + 101u); // the dispatcher's tries, then the wait
+    ASSERT_FALSE(rig.MessageTexts().empty());
+    EXPECT_EQ(rig.MessageTexts().back(), "Download fail! Reboot target please!");
+    EXPECT_EQ(rig.CountSubCode("8b"), 1u); // the identity block only
+    EXPECT_EQ(rig.FlashRange(0, 16), std::vector<uint8_t>(16, 0xFF));
     EXPECT_EQ(rig.dlg->LastJobOutcome(), JobOutcome::Failed);
 }
 

@@ -22,13 +22,13 @@ TEST(FileSelection, SramCodeFileMayHoldAt32KiB)
     const std::string tooLong = MakeFile(rig.folder, "toolong.bin", 32769);
 
     rig.window->QueueFilePath(fits);
-    rig.window->Click(IDC_CODE_BUTTON);
+    rig.window->SendClick(IDC_CODE_BUTTON);
     EXPECT_TRUE(rig.MessageTexts().empty());
     EXPECT_EQ(rig.window->Text(IDC_CODE_PATH), fits);
     EXPECT_EQ(rig.dlg->m_nCodeSize, 32768);
 
     rig.window->QueueFilePath(tooLong);
-    rig.window->Click(IDC_CODE_BUTTON);
+    rig.window->SendClick(IDC_CODE_BUTTON);
     EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{"File Size is larger than 32K!!!"});
     EXPECT_EQ(rig.window->Text(IDC_CODE_PATH), fits);
 }

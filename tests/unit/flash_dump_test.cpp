@@ -27,7 +27,7 @@ public:
     void ChoosePath(const std::string& path)
     {
         window->QueueFilePath(path);
-        window->Click(IDC_CODE_BUTTON);
+        window->SendClick(IDC_CODE_BUTTON);
     }
 
     void Dump(const std::string& sizeText)

@@ -196,6 +196,16 @@ TEST(HeadlessWindowTemplate, MainTemplateBuildsTheControlTableAndOthersStartEmpt
     w.Open();
     EXPECT_EQ(w.Focus(), 1029);
 
+    // Redrawing off before the window shows: no tab stop, no mouse click; a program's BM_CLICK still works.
+    CDialog again(kHeadlessMainTemplate);
+    HeadlessWindow off(again, clock);
+    off.SetRedraw(1029, false);
+    off.Open();
+    EXPECT_NE(off.Focus(), 1029);
+    EXPECT_FALSE(off.Visible(1029));
+    EXPECT_FALSE(off.Click(1029));
+    EXPECT_TRUE(off.SendClick(1029));
+
     CDialog other(kTestTemplate);
     HeadlessWindow empty(other, clock);
     EXPECT_TRUE(empty.ControlIds().empty());

@@ -166,6 +166,6 @@ TEST(Identity, ReadIdHexShowsTheFirstTwentyBytes)
     IdentityRig rig("Vane_TX_V1020.fir");
     std::vector<uint8_t> head = {0x00, 0x1F, 0xA0, 0xFF};
     rig.target.LoadFlash(kIdBlock, head);
-    rig.window->Click(IDC_READ_ID_HEX);
+    rig.window->SendClick(IDC_READ_ID_HEX);
     EXPECT_EQ(rig.window->Text(IDC_ID_HEX), "001FA0FF" + std::string(24, 'F') + "56616E65");
 }

@@ -20,9 +20,10 @@ std::vector<uint8_t> Pattern(size_t size, uint8_t seed)
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
 // A failure after the erase names the copy of the block's earlier bytes.
-std::string WithCopy(const std::string& text, const std::string& block)
+std::string WithCopy(const DialogRig& rig, const std::string& text, const std::string& block)
 {
-    return text + "\nThe earlier bytes at flash 0x" + block + " are kept in .\\Backup\\flash-0x" + block + ".bin.";
+    return text + "\nThe earlier bytes at flash 0x" + block + " are kept in " +
+           (rig.BackupFolder() / ("flash-0x" + block + ".bin")).string() + ".";
 }
 
 // A connected target in flash mode, the series option on and the code image
@@ -174,8 +175,8 @@ TEST(SeriesNumber, RefusedOffsetsLeaveTheFlashAndTheNumberUnchanged)
         SeriesRig rig;
         rig.Burn("500000", "77");
         rig.ExpectFailedBurn("77");
-        EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{WithCopy("Compare Error!!", "00500000")});
-        EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), WithCopy("Compare Error!!", "00500000"));
+        EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{WithCopy(rig, "Compare Error!!", "00500000")});
+        EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), WithCopy(rig, "Compare Error!!", "00500000"));
     }
 }
 
@@ -194,10 +195,10 @@ TEST(SeriesNumber, ReadBackDifferenceKeepsTheNumber)
     rig.Burn("20000", "5");
     rig.target.SetTraceListener(nullptr);
     rig.ExpectFailedBurn("5");
-    EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), WithCopy("Compare Error!!", "00020000"));
-    EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{WithCopy("Compare Error!!", "00020000")});
+    EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), WithCopy(rig, "Compare Error!!", "00020000"));
+    EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{WithCopy(rig, "Compare Error!!", "00020000")});
     EXPECT_TRUE(diag.Contains("Failed cont=256\n"));
-    EXPECT_EQ(rig.dlg->LastJobFailure(), WithCopy("Compare Error!!", "00020000"));
+    EXPECT_EQ(rig.dlg->LastJobFailure(), WithCopy(rig, "Compare Error!!", "00020000"));
 }
 
 TEST(SeriesNumber, AnEraseThatNeverFinishesFailsAfterFiveSeconds)
@@ -212,8 +213,8 @@ TEST(SeriesNumber, AnEraseThatNeverFinishesFailsAfterFiveSeconds)
     rig.target.SetTraceListener(nullptr);
     rig.ExpectFailedBurn("5");
     EXPECT_GE(rig.clock.NowMs() - started, 5000u);
-    EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), WithCopy("Block Erase FAILED", "00020000"));
-    EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{WithCopy("Block Erase FAILED", "00020000")});
+    EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), WithCopy(rig, "Block Erase FAILED", "00020000"));
+    EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{WithCopy(rig, "Block Erase FAILED", "00020000")});
     EXPECT_EQ(rig.window->ProgressPos(IDC_PROGRESS), 0);
     // Nothing is written into a block that is still being erased.
     std::vector<std::string> series = rig.TraceFrom("06 55 00 00 02 40 ");

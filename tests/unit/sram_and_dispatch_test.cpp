@@ -22,7 +22,7 @@ struct SramRig : DialogRig {
         window->QueueFilePath((folder.Path() / "sram.bin").string());
         window->ShowWindow(IDC_CODE_BUTTON, true);
         window->EnableWindow(IDC_CODE_BUTTON, true);
-        window->Click(IDC_CODE_BUTTON);
+        window->SendClick(IDC_CODE_BUTTON);
         WaitIdle();
     }
     std::vector<uint8_t> image;

@@ -13,9 +13,16 @@ TEST(StartUp, WindowBeforeTheMonitorReports)
     EXPECT_EQ(rig.window->ComboRows(IDC_MODE)[1], "Download to SPI Flash                ");
     EXPECT_EQ(rig.window->ProgressRange(IDC_PROGRESS), std::make_pair(0, 100));
     EXPECT_EQ(rig.window->ProgressPos(IDC_PROGRESS), 0);
+    // Redrawing off: not drawn and as good as hidden, out of the user's reach.
     for (int id : {IDC_ID_TEXT, IDC_GET_VER, IDC_READ_ID_HEX, IDC_WRITE_ID, IDC_CHECK_ID, IDC_CODE_BUTTON, IDC_CODE_OPTION,
-                   IDC_PRODUCT_LINE})
+                   IDC_PRODUCT_LINE}) {
         EXPECT_FALSE(rig.window->Redraw(id)) << id;
+        EXPECT_FALSE(rig.window->IsWindowVisible(id)) << id;
+    }
+    const bool checkId = rig.window->Checked(IDC_CHECK_ID);
+    EXPECT_FALSE(rig.window->Click(IDC_WRITE_ID));
+    EXPECT_FALSE(rig.window->Click(IDC_CHECK_ID));
+    EXPECT_EQ(rig.window->Checked(IDC_CHECK_ID), checkId);
     ASSERT_EQ(rig.window->SystemMenu().size(), 1u);
     rig.WaitIdle();
 }

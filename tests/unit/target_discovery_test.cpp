@@ -309,7 +309,7 @@ TEST(DeviceDescriptor, IsCutTo199Characters)
     EXPECT_EQ(lines.Count("Device Descriptor " + std::string(195, 'n') + " - D\n"), 1u);
 }
 
-TEST(RemovableVolumes, EmulatedMachineShowsOnlyTheTarget)
+TEST(RemovableVolumes, EmulatedMachineShowsOnlyTheTargetAtItsLetterOnceMounted)
 {
     VirtualClock clock;
     EmulatedTarget target(clock);
@@ -327,6 +327,18 @@ TEST(RemovableVolumes, EmulatedMachineShowsOnlyTheTarget)
     EXPECT_FALSE(tree.OpenVolume("\\\\.\\E:", handle, error));
     EXPECT_EQ(handle, nullptr);
     EXPECT_FALSE(error.empty());
+
+    // Plugged in on a machine that mounts slowly: no letter until the volume is mounted.
+    EmulatedDeviceTree slowMount(target, {.letterDelayMs = 1500});
+    target.Plug();
+    g_driveLetters.clear();
+    EnumerateRemovableVolumes(slowMount, kTargetHardwareId);
+    EXPECT_TRUE(g_driveLetters.empty());
+    EXPECT_FALSE(slowMount.TargetLetterMounted());
+    clock.Advance(1500);
+    EnumerateRemovableVolumes(slowMount, kTargetHardwareId);
+    EXPECT_EQ(g_driveLetters, Letters("E"));
+    EXPECT_TRUE(slowMount.TargetLetterMounted());
 }
 
 // ---------------------------------------------------------------- FindTargetVolume

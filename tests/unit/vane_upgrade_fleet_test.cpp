@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
 
+#include "backup_folder_files.h"
 #include "operations/kept_bytes.h"
 #include "programs/vane_upgrade/fleet.h"
 #include "programs/vane_upgrade/fleet_plan.h"
@@ -172,18 +172,20 @@ TEST(FleetPlan, StationTouchesATargetAgainOnlyAfterItLeft)
     EXPECT_TRUE(hub.Exhausted());
 }
 
-// The runs of several targets share one working folder, and with it the
-// backup copies of the bytes their jobs erase and write back.
+// The runs of several targets share one backup folder for the bytes their
+// jobs erase and write back.
 class TakenMeanwhile final : public IFileSystem {
 public:
     // Exists answers "no" once for path: another run creates it right after the look.
-    explicit TakenMeanwhile(std::string path) : path_(std::move(path)) {}
+    TakenMeanwhile(IFileSystem& real, std::string path) : real_(real), path_(std::move(path)) {}
     std::unique_ptr<IFile> Open(const std::string& p, FileOpenMode m, std::string& e) override { return real_.Open(p, m, e); }
     bool ToLocalTime(int64_t t, std::tm& l) override { return real_.ToLocalTime(t, l); }
     std::string ProgramPath() override { return real_.ProgramPath(); }
     bool Remove(const std::string& p) override { return real_.Remove(p); }
     bool Rename(const std::string& f, const std::string& t) override { return real_.Rename(f, t); }
     bool CreateFolder(const std::string& p) override { return real_.CreateFolder(p); }
+    bool RemoveFolder(const std::string& p) override { return real_.RemoveFolder(p); }
+    std::string BackupFolder() override { return real_.BackupFolder(); }
     bool Exists(const std::string& p) override
     {
         if (p == path_ && !lied_) {
@@ -194,7 +196,7 @@ public:
     }
 
 private:
-    IFileSystem& real_ = PlatformFileSystem();
+    IFileSystem& real_;
     std::string path_;
     bool lied_ = false;
 };
@@ -202,25 +204,20 @@ private:
 TEST(SharedFolder, TwoRunsNeverKeepTheirBytesInOneFile)
 {
     const fs::path dir = fs::temp_directory_path() / ("vane-kept-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const fs::path previous = fs::current_path();
-    fs::current_path(dir);
+    FilesWithBackupFolder files((dir / "Backup").string());
     const uint8_t first[4] = {1, 1, 1, 1}, second[4] = {2, 2, 2, 2};
-    std::string error;
-    KeptBytesCopy one(PlatformFileSystem());
-    ASSERT_TRUE(one.Keep(0x40000, first, 4, error)) << error;
-    TakenMeanwhile racing(one.Path());
+    KeptBytesCopy one(files);
+    ASSERT_TRUE(one.Keep(0x40000, first, 4));
+    TakenMeanwhile racing(files, one.Path());
     KeptBytesCopy other(racing);
-    ASSERT_TRUE(other.Keep(0x40000, second, 4, error)) << error;
+    ASSERT_TRUE(other.Keep(0x40000, second, 4));
     EXPECT_NE(other.Path(), one.Path());
     // The first run's job succeeds: its copy goes, the other's stays as it was.
     one.Discard();
-    std::string native = other.Path();
-    std::replace(native.begin(), native.end(), '\\', '/');
-    std::ifstream kept(native, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    std::ifstream kept(other.Path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
     EXPECT_EQ(bytes, std::string(4, '\x02'));
-    fs::current_path(previous);
+    other.Discard();
     fs::remove_all(dir);
 }
 
@@ -280,7 +277,7 @@ TEST_F(Supervisor, EveryTargetEndsAndIsSummedUp)
     EXPECT_TRUE(Out("emu-3  - -> -                          -       failed: the run ended by signal 9")) << out_;
 
     // With --json only the runs' lines, and a result line for the run that wrote none.
-    o.arguments.push_back("--json");
+    o.output = OutputMode::Json;
     EXPECT_EQ(Run(o), 1);
     size_t lines = 0, results = 0;
     std::istringstream in(out_);
@@ -294,6 +291,7 @@ TEST_F(Supervisor, EveryTargetEndsAndIsSummedUp)
 
     // Station mode: each arrives once and leaves when its run ends; --count ends it.
     o = WithArguments({"upgrade", "--watch"});
+    o.output = OutputMode::Quiet;
     o.watch = true;
     o.emulateTargets = 3;
     o.arriveEveryMs = 50;
@@ -302,6 +300,7 @@ TEST_F(Supervisor, EveryTargetEndsAndIsSummedUp)
     EXPECT_TRUE(Out("emu-1  Vane_TX_V1020")) << out_;
     EXPECT_TRUE(Out("emu-2  - -> -")) << out_;
     EXPECT_FALSE(Out("emu-3")) << out_;
+    EXPECT_FALSE(Out("Write CODE")) << "quiet: " << out_;
 }
 
 } // namespace

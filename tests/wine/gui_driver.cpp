@@ -14,12 +14,16 @@
 //   expect-enabled ID 0|1       the control is disabled / enabled
 //   expect-visible ID 0|1       the control is hidden / visible
 //   click ID                    a button click (BN_CLICKED to the dialog)
-//   select ID ROW               a combo row chosen (CB_SETCURSEL, CBN_SELCHANGE)
+//   select ID ROW               a combo row chosen (CB_SETCURSEL, CBN_SELCHANGE sent)
 //   syscommand N                a system-menu command (WM_SYSCOMMAND)
 //   key return|escape           the key, to the control that has the focus
 //   box TEXT ok|cancel SECONDS  a message box (or other dialog box) of the
 //                               program whose texts contain TEXT appears and
 //                               is answered
+//   centred                     the window is centred on the screen's work area
+//   box-centred TEXT SECONDS    a dialog box of the program whose texts
+//                               contain TEXT appears centred over the window
+//                               (it is left open)
 //   no-box SECONDS              no message box appears for SECONDS
 //   still-open SECONDS          the window is still there after SECONDS
 //   expect-exit SECONDS         the program ends within SECONDS
@@ -71,6 +75,21 @@ bool ControlText(const Target& t, int id, std::string& text)
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+constexpr LONG kCentreTolerance = 2; // pixels: halves rounded either way
+
+// Whether inner is centred on outer; describes both when it is not.
+bool CentredOn(const RECT& inner, const RECT& outer, std::string& how)
+{
+    const LONG dx = (inner.left + inner.right) - (outer.left + outer.right);
+    const LONG dy = (inner.top + inner.bottom) - (outer.top + outer.bottom);
+    char text[160];
+    std::snprintf(text, sizeof text, "(%ld,%ld)-(%ld,%ld) on (%ld,%ld)-(%ld,%ld)", inner.left, inner.top, inner.right,
+                  inner.bottom, outer.left, outer.top, outer.right, outer.bottom);
+    how = text;
+    return dx >= -2 * kCentreTolerance && dx <= 2 * kCentreTolerance && dy >= -2 * kCentreTolerance &&
+           dy <= 2 * kCentreTolerance;
+}
 
 // Waits until check() holds or the time is up; check() is tried at least once.
 template <typename Check>
@@ -258,7 +277,10 @@ private:
                                                          SMTO_ABORTIFHUNG, kSendTimeoutMs, &result) ||
                 static_cast<LRESULT>(result) != row)
                 return Fail(step_, "cannot select row " + std::to_string(row) + " of " + std::to_string(id));
-            PostMessageA(t_.dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+            // Sent, not posted: the next step sees what the dialog made of the change.
+            if (!SendMessageTimeoutA(t_.dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo),
+                                     SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+                return Fail(step_, "the dialog did not take the change of " + std::to_string(id));
             return true;
         }
         if (name == "key") {
@@ -292,6 +314,32 @@ private:
                          reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
             if (!WaitFor(5, [&] { return !IsWindow(box) || !IsWindowVisible(box); }))
                 return Fail(step_, "the message box did not close");
+            return true;
+        }
+        if (name == "centred") {
+            RECT window{}, area{};
+            GetWindowRect(t_.dialog, &window);
+            SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+            std::string how;
+            if (!CentredOn(window, area, how)) return Fail(step_, "the window is not centred: " + how);
+            return true;
+        }
+        if (name == "box-centred") {
+            std::string wanted;
+            double seconds = 0;
+            if (!Take(wanted) || !TakeSeconds(seconds)) return Usage(name);
+            HWND box = nullptr;
+            if (!WaitFor(seconds, [&] { return (box = FindMessageBox(t_)) != nullptr; }))
+                return Fail(step_, "no dialog box appeared (expected one with " + Quoted(wanted) + ")");
+            std::string text;
+            WaitFor(2, [&] { return (text = BoxText(box)).find(wanted) != std::string::npos; });
+            if (text.find(wanted) == std::string::npos)
+                return Fail(step_, "the dialog box says " + Quoted(text) + ", expected " + Quoted(wanted));
+            RECT inner{}, outer{};
+            GetWindowRect(box, &inner);
+            GetWindowRect(t_.dialog, &outer);
+            std::string how;
+            if (!CentredOn(inner, outer, how)) return Fail(step_, "the dialog box is not centred over the window: " + how);
             return true;
         }
         if (name == "no-box") {

@@ -80,7 +80,7 @@ if [ ! -d "$WINEPREFIX" ]; then
 fi
 
 # Wine's comctl32 is always version 6 and themes its controls; Windows runs
-# this program (no manifest) with classic controls. Switch the theme off.
+# this program (its manifest selects no version 6) with classic controls. Switch the theme off.
 "$WINE64" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /t REG_SZ /d 0 /f \
     >/dev/null 2>&1
 
@@ -90,19 +90,37 @@ FAILURES=0
 windows_path() { local p=${1//\//\\}; echo "Z:$p"; }
 
 # scenario NAME PRESET PROGRAM STEP... : one run of gui_driver in the preset's build folder.
+# Wine reports misuse of the heap (a free of a stale or freed pointer, which
+# on Windows can corrupt the heap silently): any such warning fails the scenario.
 scenario() {
     local name=$1 preset=$2 program=$3
     shift 3
     local loader=$WINE64
     [ "$preset" = win32 ] && loader=$WINE32
     local log="$ROOT/build/$preset/wine-$name.log"
-    if (cd "$ROOT/build/$preset" && timeout 300 "$loader" ./gui_driver.exe "$program" "$@" >"$log" 2>&1); then
+    if (cd "$ROOT/build/$preset" && WINEDEBUG=warn+heap timeout 300 "$loader" ./gui_driver.exe "$program" "$@" >"$log" 2>&1) &&
+        ! grep -q ':heap:' "$log"; then
         echo "PASS: $preset $name"
     else
         echo "FAIL: $preset $name (log: $log)"
-        grep '^gui_driver' "$log"
+        grep '^gui_driver\|:heap:' "$log" | head -20
         FAILURES=$((FAILURES + 1))
         return 1
+    fi
+}
+
+# check NAME PRESET PROGRAM ARG... : a console check program in the preset's build folder.
+check() {
+    local name=$1 preset=$2
+    shift 2
+    local loader=$WINE64
+    [ "$preset" = win32 ] && loader=$WINE32
+    local out
+    if out=$(cd "$ROOT/build/$preset" && timeout 120 "$loader" "$@" 2>&1); then
+        echo "PASS: $preset $name"
+    else
+        echo "FAIL: $preset $name: $(echo "$out" | tr -d '\r' | grep -v '^[0-9a-f]*:\(fixme\|err\|warn\)')"
+        FAILURES=$((FAILURES + 1))
     fi
 }
 
@@ -151,8 +169,18 @@ check_registry() {
 }
 
 # A few pixels of the finished upgrade: the skin's header, blue value texts, the full bar in RGB(0,0,160).
+# The header shows only the skin: the identity edit 1075 (239,1 89x12 dialog
+# units, about x 478-656 and y 2-24 here) has redrawing off and is not seen, so
+# its white box must not be there.
 check_pixels() {
-    local shot=$1 colours
+    local shot=$1 colours header
+    header=$(convert "$shot" -crop 150x14+490+6 +repage -colorspace gray -threshold 90% -format '%[fx:mean]' info: 2>/dev/null)
+    if awk -v w="${header:-1}" 'BEGIN { exit !(w < 0.1) }'; then
+        echo "PASS: header shows the skin only (white share ${header})"
+    else
+        echo "FAIL: header: a control is drawn over the skin (white share ${header:-unknown})"
+        FAILURES=$((FAILURES + 1))
+    fi
     colours=$(convert "$shot" -depth 8 txt:- 2>/dev/null | awk '{print $3}' | sort | uniq -c)
     local bar blue white
     bar=$(echo "$colours" | awk '$2=="#0000A0"{print $1}')
@@ -173,15 +201,40 @@ check_dump() {
         echo "FAIL: dump file: $size"; FAILURES=$((FAILURES + 1)); fi
 }
 
-STARTUP=(expect 1019 "Mirra Vane Transmitter " expect 1029 Upgrade expect-visible 1030 0)
+# Controls with redrawing off are hidden to the user as well.
+STARTUP=(expect 1019 "Mirra Vane Transmitter " expect 1029 Upgrade expect-visible 1030 0
+    expect-visible 1075 0 expect-visible 1017 0 expect-visible 1079 0 expect-visible 1010 0)
+
+# "Find USB Device" lines in the program's diagnostic log.
+count_arrivals() {
+    local n
+    n=$(tr -d '\r' <"$ROOT/build/$1/RODEdiz.log" 2>/dev/null | grep -c '^Find USB Device$')
+    if [ "$n" = "$2" ]; then echo "PASS: $1 $2 device arrival(s) seen"; else
+        echo "FAIL: $1 device arrivals seen: ${n:-no log}, expected $2"; FAILURES=$((FAILURES + 1)); fi
+}
 
 for preset in $PRESETS; do
+    # Both programs ask for an administrator (raw volume access, HKEY_LOCAL_MACHINE)
+    # and keep the classic controls; a volume refused for lack of rights says so.
+    check manifest-real "$preset" ./windows_checks.exe manifest RODEdiz.exe
+    check manifest-emulated "$preset" ./windows_checks.exe manifest RODEdiz-emulated.exe
+    check volume-rights "$preset" ./windows_checks.exe volume-rights
+    # The link through the Windows pass-through on no device: failure, never
+    # success, and the system's message as it gives it.
+    check ping-nothing "$preset" ./ping_nothing.exe
     # The real link finds no device here: start-up texts, Return keeps the dialog, Escape ends it.
-    scenario startup-real "$preset" RODEdiz.exe "${STARTUP[@]}" expect 1078 "Current version: Unknown" \
+    # The window opens centred on the screen.
+    scenario startup-real "$preset" RODEdiz.exe "${STARTUP[@]}" expect 1078 "Current version: Unknown" centred \
         key return still-open 2 no-box 1 wait 1001 Disconnected 30 key escape expect-exit 20
-    # The system menu's about item opens the about box; OK closes it.
-    scenario about-box "$preset" RODEdiz.exe syscommand 16 box "Vane Upgrade" ok 10 still-open 1 \
-        key escape expect-exit 20
+    # The system menu's about item opens the about box, centred over the window; OK closes it.
+    scenario about-box "$preset" RODEdiz.exe syscommand 16 box-centred "Vane Upgrade" 10 box "Vane Upgrade" ok 10 \
+        still-open 1 key escape expect-exit 20
+    # Plugged in after start, its volume mounted late: one arrival (the volume's,
+    # once it has its letter) starts one monitor run, which connects.
+    VANE_EMULATED_PLUG_AT_MS=5000 VANE_EMULATED_LETTER_DELAY_MS=1500 \
+        scenario late-letter "$preset" RODEdiz-emulated.exe wait 1001 Disconnected 10 wait 1001 Connected 20 \
+        wait-contains 1078 "Current version:Vane_TX_V1020" 10 key escape expect-exit 20
+    count_arrivals "$preset" 1
     # The emulated target connects and shows its version.
     screenshot startup-emulated "$preset" RODEdiz-emulated.exe "${STARTUP[@]}" wait 1001 Connected 2 \
         expect 1039 Vane_TX_V1030.fir expect 1052 "195.31 KBytes" expect-contains 1045 "-" \
@@ -191,6 +244,8 @@ for preset in $PRESETS; do
     screenshot upgrade-emulated "$preset" RODEdiz-emulated.exe wait 1001 Connected 10 \
         wait-contains 1078 "Current version:Vane_TX_V1020" 10 click 1029 wait 1002 "Complete!" 120 \
         wait 1078 "Current version:Vane_TX_V1030" 10 no-box 1 SHOT key escape expect-exit 20
+    # The target came back during the job: one arrival, which starts no run of its own.
+    count_arrivals "$preset" 1
     check_pixels "$ROOT/build/$preset/wine-screenshot.png"
     # An engineering path through the hidden controls: the dump of mode row 2 into a typed path.
     rm -f "$ROOT/build/$preset/dump.bin"

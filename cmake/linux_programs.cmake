@@ -22,11 +22,22 @@ add_library(vane_linux STATIC ${LINUX_SOURCES})
 target_link_libraries(vane_linux PUBLIC vane_emulator vane_core PkgConfig::LIBUDEV)
 target_compile_definitions(vane_linux PUBLIC VANE_UDEV_RULE_PATH="${VANE_UDEV_RULES_DIR}/${VANE_UDEV_RULE_FILE}")
 
+# The records store of a production line: the portable records and their
+# SQLite and PostgreSQL backends.
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
+find_package(nlohmann_json 3 CONFIG REQUIRED)
+vane_sources(RECORDS_SOURCES records platform/sqlite platform/postgres)
+add_library(vane_records STATIC ${RECORDS_SOURCES})
+target_include_directories(vane_records PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(vane_records PUBLIC PkgConfig::SQLITE3 PkgConfig::LIBPQ)
+
 # The pieces of the console front end (a library, so that the tests reach them).
 vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
-target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core CLI11::CLI11
-                      nlohmann_json::nlohmann_json)
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core vane_records
+                      CLI11::CLI11 PkgConfig::NETTLE nlohmann_json::nlohmann_json)
 # --version: the project's version and the commit, in a header the build writes.
 set(vane_version_header ${CMAKE_BINARY_DIR}/generated/programs/vane_upgrade/program_version.h)
 add_custom_target(vane_program_version

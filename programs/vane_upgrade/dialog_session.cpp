@@ -83,19 +83,32 @@ public:
             return kExitNoTarget;
         }
         if (!WaitQuiet()) return Stuck("the version read");
+        report_.versionBefore = VersionShown();
         switch (o_.command) {
         case Command::Version: return ShowVersion();
         case Command::ReadId: return ShowIdentity();
         case Command::Upgrade:
         case Command::Sram:
         case Command::Dump: return RunJob();
-        case Command::List: break;
+        case Command::List:
+        case Command::Records:
+        case Command::SerialNext: break;
         }
         return kExitUsage;
     }
 
 private:
     bool Idle() { return dlg_->Threads().Idle() && !dlg_->m_bBusy; }
+
+    // The version the window shows, without its label; empty when unknown.
+    std::string VersionShown()
+    {
+        std::string text = window_->Text(IDC_VERSION);
+        const std::string label = "Current version:";
+        if (!text.starts_with(label)) return "";
+        text.erase(0, text.find_first_not_of(' ', label.size()));
+        return text == "Unknown" ? "" : text;
+    }
 
     bool VersionTimerRunning()
     {
@@ -137,6 +150,7 @@ private:
     {
         // A thread that does not end cannot be waited for: leave at once.
         r_.text = what + " did not end in time; giving up";
+        report_.failure = r_.text;
         p_.complain(r_.text);
         p_.abandon(kExitFailure);
         std::fflush(nullptr);
@@ -251,8 +265,17 @@ private:
     bool ReserveSerial()
     {
         seriesNumber_ = o_.seriesNumber;
-        if (o_.serialFile.empty()) return true;
         std::string error;
+        if (o_.series && p_.serials != nullptr) {
+            if (!p_.serials->Take(seriesNumber_, error)) {
+                Fail("no series number could be taken: " + error);
+                report_.failure = r_.text;
+                return false;
+            }
+            report_.serialTaken = true;
+            return SerialChosen();
+        }
+        if (o_.serialFile.empty()) return SerialChosen();
         if (!ReserveSerialNumber(o_.serialFile, seriesNumber_, error)) {
             r_.text = error;
             p_.complain(error);
@@ -260,12 +283,20 @@ private:
         }
         reserved_ = true;
         DiagPrintf("Series number %X reserved; %s now holds %X\n", seriesNumber_, o_.serialFile.c_str(), seriesNumber_ + 1);
+        return SerialChosen();
+    }
+
+    bool SerialChosen()
+    {
+        report_.hasSerial = o_.series;
+        report_.serial = seriesNumber_;
         return true;
     }
 
     int RunJob()
     {
         p_.boxes.ResetCounts();
+        report_.jobReached = true;
         bool chosen = false;
         switch (o_.command) {
         case Command::Upgrade: chosen = ReserveSerial() && ChooseUpgrade(); break;
@@ -274,8 +305,11 @@ private:
         default: break;
         }
         if (!chosen || p_.boxes.ErrorBoxes() > 0) {
-            if (p_.boxes.ErrorBoxes() == 0) Fail("the job could not be set up in the window");
-            else r_.text = OneLine(p_.boxes.LastText());
+            if (report_.failure.empty() && r_.text.empty()) {
+                if (p_.boxes.ErrorBoxes() == 0) Fail("the job could not be set up in the window");
+                else r_.text = OneLine(p_.boxes.LastText());
+            }
+            if (report_.failure.empty()) report_.failure = r_.text;
             SeriesNotBurned();
             return kExitFailure;
         }
@@ -289,6 +323,7 @@ private:
             p_.reporter.JobEnded();
             Fail(p_.boxes.ErrorBoxes() > 0 ? "the job was refused: " + OneLine(p_.boxes.LastText())
                                            : "the job did not start (the transmitter does not answer)");
+            report_.failure = p_.boxes.ErrorBoxes() > 0 ? p_.boxes.LastText() : r_.text;
             SeriesNotBurned();
             return kExitFailure;
         }
@@ -303,6 +338,7 @@ private:
         r_.declined = declined;
         if (!WaitQuiet()) return Stuck("the version read after the job");
 
+        report_.versionAfter = VersionShown();
         const JobOutcome outcome = dlg_->LastJobOutcome();
         const bool succeeded = outcome == JobOutcome::Succeeded && quietJob;
         if (outcome == JobOutcome::Succeeded && !succeeded)
@@ -313,14 +349,18 @@ private:
             why = OneLine(why);
             p_.complain("the job failed" + (why.empty() ? std::string() : ": " + why));
             r_.text = why.empty() ? "the job failed" : why;
+            report_.result = declined ? JobResult::Declined : JobResult::Failed;
+            report_.failure = r_.text;
             SeriesNotBurned();
             return kExitFailure;
         }
         r_.text = window_->Text(IDC_PROGRESS_TEXT);
         if (r_.text.empty()) r_.text = "Complete!";
+        report_.result = JobResult::Completed;
         if (o_.series) {
             r_.serial = Hex(seriesNumber_);
-            p_.reporter.Note("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
+            if (report_.serialTaken) p_.serials->Settle(seriesNumber_, true, "");
+            else p_.reporter.Note("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
         }
         return kExitSuccess;
     }
@@ -344,7 +384,14 @@ private:
     void SeriesNotBurned()
     {
         if (!o_.series) return;
-        if (o_.serialFile.empty()) p_.complain("series number " + Hex(seriesNumber_) + " was not burned");
+        if (report_.serialTaken) {
+            for (char& c : report_.failure)
+                if (c == '\n') c = ' ';
+            p_.serials->Settle(seriesNumber_, false, report_.failure);
+            p_.complain("series number " + Hex(seriesNumber_) + " was not burned and stays unused (void in the store)");
+        } else if (p_.serials != nullptr) {
+            return; // none was taken
+        } else if (o_.serialFile.empty()) p_.complain("series number " + Hex(seriesNumber_) + " was not burned");
         else if (reserved_)
             p_.complain("series number " + Hex(seriesNumber_) + " was not burned and stays unused; " + o_.serialFile +
                         " holds the next one");
@@ -360,6 +407,8 @@ private:
     JobSizes sizes_;
     uint32_t seriesNumber_ = 0;
     bool reserved_ = false; // the serial file already holds the number after seriesNumber_
+    JobReport unreported_;
+    JobReport& report_ = p_.report != nullptr ? *p_.report : unreported_;
 };
 
 } // namespace

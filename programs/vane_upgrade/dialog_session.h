@@ -9,6 +9,7 @@
 
 #include "app/dialog_services.h"
 #include "programs/vane_upgrade/bus_events.h"
+#include "programs/vane_upgrade/job_report.h"
 #include "programs/vane_upgrade/message_boxes.h"
 #include "programs/vane_upgrade/options.h"
 #include "programs/vane_upgrade/console_events.h"
@@ -24,6 +25,9 @@ struct SessionParts {
     std::function<void(DeviceHandle handle, std::string& port, std::string& node)> locate;
     // Ends the program at once with this exit code (after the result is told).
     std::function<void(int exitCode)> abandon;
+    // With --records: what the job did, and the store's series numbers (else null).
+    JobReport* report = nullptr;
+    ISeriesNumberSource* serials = nullptr;
 };
 
 // What the run leaves for its result, beside the exit code.

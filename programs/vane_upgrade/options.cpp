@@ -10,6 +10,7 @@
 #include "firmware/image_name.h"
 #include "platform/linux/target_location.h"
 #include "programs/vane_upgrade/program_version.h"
+#include "programs/vane_upgrade/record_store_access.h"
 #include "programs/vane_upgrade/serial_file.h"
 
 namespace {
@@ -110,7 +111,9 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
     if (seriesGiven) {
         if (offsetText.empty()) return "--serial-offset is needed with --serial-number or --serial-file";
         if (!numberText.empty() && !o.serialFile.empty()) return "--serial-file replaces --serial-number: give one of them";
-        if (numberText.empty() && o.serialFile.empty()) return "--serial-offset needs --serial-number or --serial-file";
+        o.serialFromStore = numberText.empty() && o.serialFile.empty() && !o.records.empty();
+        if (numberText.empty() && o.serialFile.empty() && !o.serialFromStore)
+            return "--serial-offset needs --serial-number, --serial-file or --records";
         const std::optional<uint32_t> offset = ParseHexField(offsetText);
         if (!offset) return "--serial-offset " + offsetText + ": expected 1 to 8 hexadecimal digits without a prefix";
         o.seriesOffset = *offset;
@@ -121,6 +124,12 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
         }
         o.series = true;
     }
+
+    if ((o.command == Command::Records || o.command == Command::SerialNext) && o.records.empty())
+        return std::string(o.command == Command::Records ? "records" : "serial-next") + " needs --records STORE";
+    if (o.recordsCsv && o.recordsJson) return "--csv and --json exclude each other";
+    if (!o.records.empty())
+        if (auto problem = StoreLocationProblem(o.records)) return problem;
 
     std::string error;
     uint64_t length = 0;
@@ -254,7 +263,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.fallthrough();
 
     Options o;
-    std::string offsetText, numberText, dataText, bytesText, stateText;
+    std::string offsetText, numberText, dataText, bytesText, stateText, nextText;
     std::vector<std::string> faultTexts;
     bool yes = false, no = false, json = false, verbose = false, quiet = false;
 
@@ -284,6 +293,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--emulate-flash-dir", o.emulateFlashDir, "Emulated target I keeps its flash in DIR/emu-I.bin");
     app.add_option("--emulate-arrive-every", o.arriveEveryMs, "With --watch: the emulated targets arrive MS apart")
         ->check(CLI::Range(1, 3600000));
+    app.add_option("--records", o.records, "Keep a record of every job in STORE (an SQLite file or a postgresql:// URI)");
+    app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
 
     CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");
     upgrade->add_option("IMAGE", o.image, "Firmware image");
@@ -303,6 +314,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     version->add_flag("--all", o.all, "Show the version of every attached target");
     CLI::App* readId = app.add_subcommand("read-id", "Show the identity block of the target in hexadecimal");
     CLI::App* list = app.add_subcommand("list", "List every attached target with its node and version");
+    CLI::App* records = app.add_subcommand("records", "Print the records of the store of --records");
+    records->add_flag("--csv", o.recordsCsv, "As CSV");
+    records->add_flag("--json", o.recordsJson, "As JSON");
+    records->add_flag("--serials", o.recordsSerials, "The series numbers handed out instead of the jobs");
+    CLI::App* serialNext = app.add_subcommand("serial-next", "Set the next series number the store of --records hands out");
+    serialNext->add_option("HEX", nextText, "The next number (hexadecimal, above every number handed out)")->required();
 
     try {
         app.parse(argc, argv);
@@ -335,6 +352,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     else if (version->parsed()) o.command = Command::Version;
     else if (readId->parsed()) o.command = Command::ReadId;
     else if (list->parsed()) o.command = Command::List;
+    else if (records->parsed()) o.command = Command::Records;
+    else if (serialNext->parsed()) {
+        o.command = Command::SerialNext;
+        const std::optional<uint32_t> next = ParseHexField(nextText);
+        if (!next) return Usage("serial-next " + nextText + ": expected 1 to 8 hexadecimal digits without a prefix");
+        o.serialNext = *next;
+    }
 
     if (auto problem = Validate(o, offsetText, numberText, dataText, bytesText, faultTexts)) return Usage(*problem);
     ParsedCommandLine result;

@@ -9,7 +9,7 @@
 
 #include "programs/vane_upgrade/exit_codes.h"
 
-enum class Command { Upgrade, Sram, Dump, Version, ReadId, List };
+enum class Command { Upgrade, Sram, Dump, Version, ReadId, List, Records, SerialNext };
 enum class QuestionPolicy { Ask, Yes, No };
 enum class OutputMode { Human, Verbose, Quiet, Json };
 
@@ -28,7 +28,7 @@ struct Options {
     Command command = Command::Upgrade;
     std::string image;               // upgrade: empty for the default image; sram: the image
     std::optional<DataImage> data;   // upgrade --data FILE@HEX
-    bool series = false;             // --serial-offset with --serial-number or --serial-file
+    bool series = false;             // --serial-offset with --serial-number, --serial-file or --records
     uint32_t seriesOffset = 0;
     uint32_t seriesNumber = 0;       // from --serial-number (or the serial file, read later)
     std::string serialFile;
@@ -44,6 +44,13 @@ struct Options {
     std::string emulateFlash;
     bool emulateFlashState = false;  // --emulate-state flash (else the boot ROM)
     std::vector<FaultOption> faults;
+    std::string records;             // --records STORE: an SQLite file or a postgresql:// URI
+    std::string station;             // --station NAME (empty: the host name)
+    bool serialFromStore = false;    // --serial-offset with --records: the store hands out the number
+    bool recordsCsv = false;         // records --csv
+    bool recordsJson = false;        // records --json
+    bool recordsSerials = false;     // records --serials
+    uint32_t serialNext = 0;         // serial-next HEX
     bool realisticTiming = false;    // --emulate-timing realistic: the device's own pace, on the real clock
     // Several targets, each in a run of its own (see fleet.h).
     bool all = false;                // upgrade --all, version --all

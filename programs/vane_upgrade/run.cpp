@@ -21,11 +21,14 @@
 #include "programs/vane_upgrade/dialog_session.h"
 #include "programs/vane_upgrade/emulation.h"
 #include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/job_recorder.h"
 #include "programs/vane_upgrade/list_targets.h"
 #include "programs/vane_upgrade/message_boxes.h"
 #include "programs/vane_upgrade/human_output.h"
 #include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/json_output.h"
+#include "programs/vane_upgrade/record_store_access.h"
+#include "programs/vane_upgrade/records_commands.h"
 #include "programs/vane_upgrade/tracing_pass_through.h"
 
 namespace {
@@ -156,7 +159,12 @@ public:
     {
         SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, reporter, boxes,
                            [this](const std::string& line) { Complain(line); }, std::move(locate),
-                           [this](int code) { Finish(code); }};
+                           [this](int code) {
+                               if (recorder) recorder->Finish(); // the record before the program leaves
+                               Finish(code);
+                           },
+                           recorder ? &recorder->Report() : nullptr,
+                           recorder && options.serialFromStore ? recorder.get() : nullptr};
         return RunDialogSession(options, parts, report);
     }
 
@@ -172,6 +180,7 @@ public:
     std::string firstComplaint;
     std::atomic<bool> finished{false};
     std::unique_ptr<TracingPassThrough> tracer;
+    std::unique_ptr<JobRecorder> recorder; // with --records, for a job
 };
 
 void TellInterrupted(int exitCode)
@@ -207,6 +216,7 @@ int RunEmulated(Front& front, std::FILE* trace)
         code = handle != nullptr ? kExitSuccess : kExitNoTarget;
     } else {
         EmulatedBusEvents bus(target);
+        if (front.recorder) front.recorder->SetPort(DefaultPortName(o));
         code = front.RunSession(port, tree, bus, [](DeviceHandle, std::string&, std::string& node) { node.assign(1, '-'); });
     }
     if (!o.emulateFlash.empty()) {
@@ -259,12 +269,56 @@ int RunDevice(Front& front, std::FILE* trace)
     UdevDeviceTree tree(selector);
     tree.SetAccessProblemListener([&front](const std::string& line) { front.Complain(line); });
     UdevBusEvents bus;
-    return front.RunSession(port, tree, bus, [&tree](DeviceHandle handle, std::string& portPath, std::string& node) {
+    // The port as given, or the one the target was found at.
+    auto portOfTarget = [&front, &tree]() -> std::string {
+        if (!front.options.device.empty()) return front.options.device;
+        const std::vector<TargetLocation> targets = tree.Targets();
+        return targets.empty() ? std::string() : targets.front().portPath;
+    };
+    if (front.recorder) front.recorder->SetPortSource(portOfTarget);
+    const int code = front.RunSession(port, tree, bus, [&tree](DeviceHandle handle, std::string& portPath, std::string& node) {
         node = tree.NodeOf(handle);
         for (const TargetLocation& target : tree.Targets())
             if (target.sgNode == node) portPath = target.portPath;
         if (node.empty()) node.assign(1, '-');
     });
+    if (front.recorder) front.recorder->SetPort(portOfTarget());
+    return code;
+}
+
+bool IsJob(Command command) { return command == Command::Upgrade || command == Command::Sram || command == Command::Dump; }
+
+// Opens the store of --records before anything reaches a device; the
+// commands on the store itself end here.
+std::optional<int> UseRecordStore(const Options& options, std::unique_ptr<IRecordStore>& store)
+{
+    std::string error;
+    // Printing the records needs no right to write them.
+    store = OpenRecordStore(options.records, error, options.command != Command::Records);
+    int code = kExitSuccess;
+    if (store && options.command == Command::Records) {
+        const RecordsFormat format =
+            options.recordsCsv ? RecordsFormat::Csv : options.recordsJson ? RecordsFormat::Json : RecordsFormat::Table;
+        code = ListRecordsCommand(*store, format, options.recordsSerials, stdout, error);
+    } else if (store && options.command == Command::SerialNext) {
+        code = SerialNextCommand(*store, options.serialNext, stdout, error);
+    } else if (store && options.serialFromStore) {
+        bool available = false;
+        if (!store->HasNextSerial(available, error)) code = kExitFailure;
+        else if (!available) {
+            error = "the records store " + StoreShownName(options.records) +
+                    " has no series number to hand out: set the next one with serial-next HEX";
+            code = kExitFailure;
+        } else {
+            return std::nullopt;
+        }
+    } else if (store) {
+        return std::nullopt;
+    } else {
+        code = kExitFailure;
+    }
+    if (code != kExitSuccess) std::fprintf(stderr, "vane-upgrade: %s\n", error.c_str());
+    return code;
 }
 
 } // namespace
@@ -288,6 +342,10 @@ int UsageFailure(const Options& options, const std::string& problem)
 
 int RunVaneUpgrade(const Options& options)
 {
+    std::unique_ptr<IRecordStore> store;
+    if (!options.records.empty())
+        if (const std::optional<int> code = UseRecordStore(options, store)) return *code;
+
     OutputFile log, trace;
     if (!options.logFile.empty()) {
         log.reset(std::fopen(options.logFile.c_str(), "w"));
@@ -316,7 +374,10 @@ int RunVaneUpgrade(const Options& options)
     int code;
     {
         Front front(options);
+        if (store && IsJob(options.command))
+            front.recorder = std::make_unique<JobRecorder>(*store, options, [&front](const std::string& line) { front.Complain(line); });
         code = options.emulate ? RunEmulated(front, trace.get()) : RunDevice(front, trace.get());
+        if (front.recorder) front.recorder->Finish();
         front.Finish(code);
     }
     SilenceDiagnostics(); // the log closes below

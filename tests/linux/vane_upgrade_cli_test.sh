@@ -198,17 +198,25 @@ no_target)
   expect_code 3
   ;;
 fleet_all)
-  # Target 2 fails; the others complete all the same, each in its own flash file.
-  run --emulate-targets 3 --emulate-fault fail:20@2 --emulate-flash-dir flash upgrade --all
+  # Target 2 fails; the others complete all the same, each in its own flash
+  # file, each with its own series number from the store and its own record.
+  export XDG_STATE_HOME=$work/state
+  run --records line.sqlite serial-next 1A000
+  expect_code 0
+  run --emulate-targets 3 --emulate-fault fail:20@2 --emulate-flash-dir flash --records line.sqlite upgrade --all \
+    --serial-offset 3F000
   expect_code 1
   expect_out "emu-1: completed"
   expect_out "emu-2: failed"
   expect_out "emu-2: Status: Connected"
   for i in 1 3; do
-    grep -Eq "^emu-$i +Vane_TX_V1020 -> Vane_TX_V1030 +- +completed +0:[0-9][0-9]$" out.txt || fail "summary row of emu-$i"
+    grep -Eq "^emu-$i +Vane_TX_V1020 -> Vane_TX_V1030 +1A00[0-2] +completed +0:[0-9][0-9]$" out.txt || fail "summary row of emu-$i"
     cmp -n "$(image_size)" flash/emu-$i.bin Data/Vane_TX_V1030.fir || fail "emu-$i does not hold the image"
   done
   grep -Eq "^emu-2 +.* failed" out.txt || fail "summary row of emu-2"
+  run --records line.sqlite records --serials
+  [ "$(grep -Ec '^1A00[0-2] +burned +[^ ]+ +emu-[13] ' out.txt)" -eq 2 ] || fail "two numbers burned, one for each of emu-1 and emu-3"
+  grep -Eq '^1A00[0-2] +void +[^ ]+ +emu-2 ' out.txt || fail "the number of emu-2 is not void"
   run --emulate-targets 3 --emulate-flash-dir flash version --all
   expect_code 0
   grep -Eq "^emu-3 +Vane_TX_V1030 -> - +- +completed" out.txt || fail "version row of emu-3"
@@ -246,6 +254,104 @@ fleet_no_target)
     expect_err "no transmitter found"
     [ $(($(date +%s) - start)) -lt 20 ] || fail "$command --all took too long without a target"
   done
+  ;;
+records)
+  # Refused before anything is sent to the target: a malformed store, a
+  # server that does not answer, a store with no number to hand out.
+  run --emulate --trace trace.txt --records 'postgresql://line/db?colour=blue' upgrade
+  expect_code 2
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected"
+  run --emulate --trace trace.txt --records "postgresql:///line?host=$work/no-server" upgrade
+  expect_code 1
+  expect_err "cannot connect"
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected"
+  [ ! -s trace.txt ] || fail "an unreachable store must send nothing"
+  run --emulate --trace trace.txt --records db.sqlite upgrade --serial-offset 3F000
+  expect_code 1
+  expect_err "serial-next"
+  [ ! -s trace.txt ] || fail "a store without numbers must send nothing"
+  run --records db.sqlite serial-next 1A2B
+  expect_code 0
+
+  # Completed (with a number from the store), declined, failed.
+  run --emulate --emulate-flash flash.bin --records db.sqlite --station st-1 upgrade --serial-offset 3F000
+  expect_code 0
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 2b1a0000 ] || fail "the number is not in the flash"
+  mkdir old
+  tr '\000-\377' '\377\000-\376' <Data/Vane_TX_V1030.fir >old/Vane_TX_V1020.fir
+  run --emulate --emulate-flash flash.bin --records db.sqlite --station st-1 --no upgrade old/Vane_TX_V1020.fir
+  expect_code 1
+  run --emulate --emulate-flash flash.bin --emulate-fault status:2 --records db.sqlite --station st-1 upgrade --serial-offset 3F000
+  expect_code 1
+  expect_err "series number 1A2C was not burned"
+  run --records db.sqlite serial-next 1A2C
+  expect_code 1
+  expect_err "refused"
+
+  run --records db.sqlite records
+  expect_code 0
+  [ "$(wc -l <out.txt)" -eq 4 ] || fail "three records expected"
+  grep -q "st-1 *emulated *upgrade *Vane_TX_V1020 *Vane_TX_V1030 *1A2B *completed" out.txt || fail "no completed record"
+  grep -q "st-1 *emulated *upgrade *Vane_TX_V1030 *Vane_TX_V1030 *- *declined .*a question was declined" out.txt ||
+    fail "no declined record"
+  grep -q "1A2C *failed .*Write data to SPI Flash failed" out.txt || fail "no failed record"
+  run --records db.sqlite records --csv
+  expect_out ",upgrade,Vane_TX_V1020,Vane_TX_V1030,./Data/Vane_TX_V1030.fir,$(sha256sum <Data/Vane_TX_V1030.fir | cut -c1-64),1A2B,completed,,"
+  run --records db.sqlite records --json
+  expect_out '"outcome": "declined"'
+  run --records db.sqlite records --serials
+  grep -q "^1A2B *burned *st-1" out.txt || fail "1A2B is not burned"
+  grep -q "^1A2C *void *st-1 .*Write data to SPI Flash failed" out.txt || fail "1A2C is not void"
+  ;;
+records_postgres)
+  # Beside the server of with_postgres.sh. The server goes away while a job
+  # runs: the job finishes, its record is kept in a local file.
+  store=$VANE_TEST_POSTGRES_URI
+  export XDG_STATE_HOME=$work/state
+  run --records "$store" serial-next 100
+  expect_code 0
+  timeout 60 "$VANE_UPGRADE" --emulate --emulate-flash flash.bin --records "$store" upgrade --serial-offset 3F000 \
+    >out.txt 2>err.txt </dev/null &
+  job=$!
+  for _ in $(seq 200); do
+    "$VANE_UPGRADE" --records "$store" records --serials 2>/dev/null | grep -q "^100 " && break
+    sleep 0.05
+  done
+  pg_server_stop
+  wait $job
+  code=$?
+  expect_code 0
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 00010000 ] || fail "the number is not in the flash"
+  expect_err "kept in $work/state/vane-upgrade/unsaved-records.jsonl"
+  grep -q '"serial_number":"100".*"outcome":"completed".*"serial_state":"burned"' state/vane-upgrade/unsaved-records.jsonl ||
+    fail "the local file lacks the record"
+
+  # A server that is down: refused before anything is sent.
+  run --emulate --trace trace.txt --records "$store" upgrade --serial-offset 3F000
+  expect_code 1
+  expect_err "cannot connect"
+  [ ! -s trace.txt ] || fail "an unreachable store must send nothing"
+
+  # Back again; a user who may only read is refused before anything is sent.
+  pg_server_start || fail "the server did not start again"
+  "$pg_bin/psql" -q "$store" -c "CREATE ROLE reader LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO reader" ||
+    fail "psql"
+  reader="postgresql:///vane_records?host=$VANE_TEST_POSTGRES_DIR&user=reader"
+  run --emulate --trace trace.txt --records "$reader" upgrade
+  expect_code 1
+  expect_err "may not write"
+  [ ! -s trace.txt ] || fail "a store that cannot be written must send nothing"
+  run --records "$reader" records
+  expect_code 0
+
+  # The number of the lost job is never handed out again.
+  run --emulate --emulate-flash flash.bin --records "$store" upgrade --serial-offset 3F000
+  expect_code 0
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 01010000 ] || fail "101 is not in the flash"
+  run --records "$store" records --serials
+  grep -q "^100 *void .*abandoned" out.txt || fail "100 is not shown void"
+  grep -q "^101 *burned" out.txt || fail "101 is not burned"
+
   ;;
 *)
   fail "unknown case"

@@ -1,0 +1,192 @@
+#include "programs/vane_upgrade/records_commands.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+#include "programs/vane_upgrade/exit_codes.h"
+
+namespace {
+
+using Row = std::vector<std::string>;
+
+const Row kRecordHeader = {"started_at", "ended_at", "station", "port", "command", "version_before", "version_after",
+                           "image", "image_sha256", "serial_number", "outcome", "failure", "duration_ms"};
+const Row kSerialHeader = {"serial_number", "state", "station", "port", "taken_at", "reason"};
+constexpr const char* kAbandoned = "abandoned: taken, never burned (its job ended without a word)";
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", value);
+    return text;
+}
+
+std::string Seconds(uint64_t ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%01llu", static_cast<unsigned long long>(ms / 1000),
+                  static_cast<unsigned long long>(ms % 1000 / 100));
+    return text;
+}
+
+Row RecordRow(const JobRecord& r)
+{
+    return {r.startUtc, r.endUtc, r.station, r.port, r.command, r.versionBefore, r.versionAfter, r.image,
+            r.imageSha256, r.serial ? Hex(*r.serial) : "", JobResultName(r.result), r.failure,
+            std::to_string(r.durationMs)};
+}
+
+SerialEntry Shown(SerialEntry s)
+{
+    if (s.state == SerialState::Taken) {
+        s.state = SerialState::Void;
+        s.reason = kAbandoned;
+    }
+    return s;
+}
+
+Row SerialRow(const SerialEntry& s)
+{
+    return {Hex(s.number), SerialStateName(s.state), s.station, s.port, s.takenUtc, s.reason};
+}
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string Csv(const Row& header, const std::vector<Row>& rows)
+{
+    std::string text;
+    auto line = [&text](const Row& row) {
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (i > 0) text += ',';
+            text += CsvField(row[i]);
+        }
+        text += "\r\n";
+    };
+    line(header);
+    for (const Row& row : rows) line(row);
+    return text;
+}
+
+std::string Table(const Row& header, const std::vector<Row>& rows)
+{
+    std::vector<size_t> widths(header.size());
+    for (size_t i = 0; i < header.size(); ++i) widths[i] = header[i].size();
+    for (const Row& row : rows)
+        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    std::string text;
+    auto line = [&](const Row& row) {
+        std::string out;
+        for (size_t i = 0; i < row.size(); ++i) {
+            out += row[i];
+            if (i + 1 < row.size()) out += std::string(widths[i] - row[i].size() + 2, ' ');
+        }
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+        text += out + "\n";
+    };
+    line(header);
+    for (const Row& row : rows) line(row);
+    return text;
+}
+
+nlohmann::ordered_json RecordJson(const JobRecord& r)
+{
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
+    const Row row = RecordRow(r);
+    for (size_t i = 0; i < kRecordHeader.size(); ++i) object[kRecordHeader[i]] = row[i];
+    object["serial_number"] = r.serial ? nlohmann::ordered_json(Hex(*r.serial)) : nlohmann::ordered_json(nullptr);
+    object["duration_ms"] = r.durationMs;
+    return object;
+}
+
+// Readable columns for a person; the export formats keep every field.
+Row TableRecordRow(const JobRecord& r)
+{
+    return {r.startUtc, r.station, r.port, r.command, r.versionBefore, r.versionAfter, r.serial ? Hex(*r.serial) : "-",
+            JobResultName(r.result), Seconds(r.durationMs), r.image, r.imageSha256.substr(0, 12), r.failure};
+}
+
+} // namespace
+
+std::string FormatRecords(const std::vector<JobRecord>& records, RecordsFormat format)
+{
+    std::vector<Row> rows;
+    switch (format) {
+    case RecordsFormat::Json: {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const JobRecord& r : records) list.push_back(RecordJson(r));
+        return list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    }
+    case RecordsFormat::Csv:
+        for (const JobRecord& r : records) rows.push_back(RecordRow(r));
+        return Csv(kRecordHeader, rows);
+    case RecordsFormat::Table: break;
+    }
+    for (const JobRecord& r : records) rows.push_back(TableRecordRow(r));
+    return Table({"Start (UTC)", "Station", "Port", "Command", "Before", "After", "Serial", "Result", "Time (s)",
+                  "Image", "SHA-256", "Failure"},
+                 rows);
+}
+
+std::string FormatSerials(const std::vector<SerialEntry>& serials, RecordsFormat format)
+{
+    std::vector<Row> rows;
+    for (const SerialEntry& s : serials) rows.push_back(SerialRow(Shown(s)));
+    switch (format) {
+    case RecordsFormat::Json: {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const Row& row : rows) {
+            nlohmann::ordered_json object = nlohmann::ordered_json::object();
+            for (size_t i = 0; i < kSerialHeader.size(); ++i) object[kSerialHeader[i]] = row[i];
+            list.push_back(object);
+        }
+        return list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    }
+    case RecordsFormat::Csv: return Csv(kSerialHeader, rows);
+    case RecordsFormat::Table: break;
+    }
+    return Table({"Serial", "State", "Station", "Port", "Taken (UTC)", "Reason"}, rows);
+}
+
+std::string RecordJsonLine(const JobRecord& record, const std::string& unsettledSerialState)
+{
+    nlohmann::ordered_json object = RecordJson(record);
+    if (!unsettledSerialState.empty()) object["serial_state"] = unsettledSerialState;
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+int ListRecordsCommand(IRecordStore& store, RecordsFormat format, bool serials, std::FILE* out, std::string& error)
+{
+    std::string text;
+    if (serials) {
+        std::vector<SerialEntry> entries;
+        if (!store.ListSerials(entries, error)) return kExitFailure;
+        text = FormatSerials(entries, format);
+    } else {
+        std::vector<JobRecord> records;
+        if (!store.ListRecords(records, error)) return kExitFailure;
+        text = FormatRecords(records, format);
+    }
+    std::fputs(text.c_str(), out);
+    return std::fflush(out) == 0 ? kExitSuccess : kExitFailure;
+}
+
+int SerialNextCommand(IRecordStore& store, uint32_t next, std::FILE* out, std::string& error)
+{
+    bool refused = false;
+    if (!store.SetNextSerial(next, refused, error)) {
+        if (refused) error = "serial-next " + Hex(next) + " refused: " + error;
+        return kExitFailure;
+    }
+    std::fprintf(out, "Next series number: %s\n", Hex(next).c_str());
+    return kExitSuccess;
+}

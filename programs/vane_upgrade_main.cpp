@@ -1,6 +1,7 @@
 // vane-upgrade: the console front end of the upgrade dialog on Linux.
 #include <cstdio>
 
+#include "programs/vane_upgrade/fleet.h"
 #include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/options.h"
 #include "programs/vane_upgrade/run.h"
@@ -18,5 +19,6 @@ int main(int argc, char** argv)
         if (WantsJsonOutput(argc, argv)) asked.output = OutputMode::Json;
         return UsageFailure(asked, parsed.message);
     }
+    if (parsed.options.all || parsed.options.watch) return RunFleet(parsed.options);
     return RunVaneUpgrade(parsed.options);
 }

@@ -76,6 +76,7 @@ public:
             switch (mode) {
             case FileOpenMode::Read: f = std::fopen(native.c_str(), "rb"); break;
             case FileOpenMode::CreateWrite: f = std::fopen(native.c_str(), "wb"); break;
+            case FileOpenMode::CreateNew: f = std::fopen(native.c_str(), "wbx"); break;
             case FileOpenMode::CreateReadWrite:
                 f = std::fopen(native.c_str(), "r+b");
                 if (!f && errno == ENOENT) f = std::fopen(native.c_str(), "w+b");

@@ -200,6 +200,7 @@ int RunEmulated(Front& front, std::FILE* trace)
             return kExitUsage;
         }
     }
+    if (o.realisticTiming) target.SetTiming(TimingModel::Realistic());
     target.SetBootState(o.emulateFlashState ? kFlashLoaderState : kBootRomState);
     target.SetFaults(MakeFaultPlan(o.faults));
     EmulatedDeviceTree tree(target);

@@ -19,6 +19,10 @@ int main(int argc, char** argv)
         if (WantsJsonOutput(argc, argv)) asked.output = OutputMode::Json;
         return UsageFailure(asked, parsed.message);
     }
-    if (parsed.options.all || parsed.options.watch) return RunFleet(parsed.options);
+    if (parsed.options.all || parsed.options.watch) {
+        // One refusal for the station, not one per target.
+        if (const std::optional<int> refused = RefuseUnusableStore(parsed.options)) return *refused;
+        return RunFleet(parsed.options);
+    }
     return RunVaneUpgrade(parsed.options);
 }

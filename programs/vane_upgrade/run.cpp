@@ -340,6 +340,13 @@ int UsageFailure(const Options& options, const std::string& problem)
     return kExitUsage;
 }
 
+std::optional<int> RefuseUnusableStore(const Options& options)
+{
+    std::unique_ptr<IRecordStore> store;
+    if (options.records.empty()) return std::nullopt;
+    return UseRecordStore(options, store);
+}
+
 int RunVaneUpgrade(const Options& options)
 {
     std::unique_ptr<IRecordStore> store;

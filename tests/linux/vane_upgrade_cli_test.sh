@@ -266,6 +266,11 @@ records)
   expect_err "cannot connect"
   [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected"
   [ ! -s trace.txt ] || fail "an unreachable store must send nothing"
+  # A station refuses once for all its targets, and starts none of them.
+  run --emulate-targets 3 --records "postgresql:///line?host=$work/no-server" upgrade --all
+  expect_code 1
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected for the station"
+  ! grep -q "emu-" out.txt || fail "no target may start with an unreachable store"
   run --emulate --trace trace.txt --records db.sqlite upgrade --serial-offset 3F000
   expect_code 1
   expect_err "serial-next"

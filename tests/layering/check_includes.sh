@@ -1,0 +1,35 @@
+#!/bin/sh
+# The layers' include rules: the portable core reaches the system only through
+# its ports, never a backend, the emulated target or a program; the real Linux
+# backend stands on the core alone. Prints each include that breaks a rule.
+# Usage: check_includes.sh SOURCE_DIR
+set -u
+cd "$1" || exit 2
+broken=0
+
+# forbid PATTERN ALLOWED DIRS...: no file under DIRS includes a header matching
+# PATTERN, unless it also matches ALLOWED ("-": no exception).
+forbid() {
+    pattern=$1
+    allowed=$2
+    shift 2
+    found=$(grep -rnE "^[[:space:]]*#[[:space:]]*include[[:space:]]*[\"<]($pattern)" "$@" 2>/dev/null |
+            { if [ "$allowed" = - ]; then cat; else grep -vE "[\"<]($allowed)"; fi; })
+    if [ -n "$found" ]; then
+        printf '%s\n' "$found"
+        broken=1
+    fi
+}
+
+# The core: no backend (the ports still under platform/portable aside), no
+# emulated target, no program.
+forbid 'platform/|emulator/|programs/' 'platform/portable/' \
+    device firmware operations app controls framework
+# The Linux backend: nothing of the emulated target.
+forbid 'emulator/' - platform/linux
+
+if [ "$broken" -ne 0 ]; then
+    echo "FAIL: includes across the layers above"
+    exit 1
+fi
+echo "PASS: include rules hold"

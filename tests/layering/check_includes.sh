@@ -1,7 +1,8 @@
 #!/bin/sh
 # The layers' include rules: the portable core reaches the system only through
 # its ports, never a backend, the emulated target or a program; the real Linux
-# backend stands on the core alone. Prints each include that breaks a rule.
+# backend stands on the core alone. Prints each include (or link) that breaks
+# a rule.
 # Usage: check_includes.sh SOURCE_DIR
 set -u
 cd "$1" || exit 2
@@ -27,9 +28,13 @@ forbid 'platform/|emulator/|programs/' 'platform/portable/' \
     device firmware operations app controls framework
 # The Linux backend: nothing of the emulated target.
 forbid 'emulator/' - platform/linux
+# ... nor does its library link it.
+if grep -nE 'target_link_libraries\(vane_linux[[:space:]][^)]*vane_emulator' CMakeLists.txt cmake/*.cmake; then
+    broken=1
+fi
 
 if [ "$broken" -ne 0 ]; then
-    echo "FAIL: includes across the layers above"
+    echo "FAIL: the layers are crossed above"
     exit 1
 fi
 echo "PASS: include rules hold"

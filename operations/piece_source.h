@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "device/diagnostics.h"
-#include "platform/portable/file_system.h"
+#include "ports/file_system.h"
 
 // The flash loops' pieces: writes of 16 KiB, read-backs of 64 KiB.
 constexpr uint32_t kWriteChunkSize = 16384;

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/portable/file_system.h"
+#include "ports/file_system.h"
 
 namespace {
 

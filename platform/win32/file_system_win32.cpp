@@ -8,7 +8,7 @@
 
 #include <ctime>
 
-#include "platform/portable/file_system.h"
+#include "ports/file_system.h"
 #include "platform/win32/scsi_pass_through_win32.h"
 
 namespace {

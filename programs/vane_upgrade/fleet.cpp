@@ -16,7 +16,7 @@
 #include "device/diagnostics.h"
 #include "platform/linux/udev_hotplug_monitor.h"
 #include "platform/linux/udev_target_scan.h"
-#include "platform/portable/clock.h"
+#include "ports/clock.h"
 #include "programs/vane_upgrade/child_process.h"
 #include "programs/vane_upgrade/exit_codes.h"
 #include "programs/vane_upgrade/fleet_display.h"

@@ -16,7 +16,7 @@
 #include "platform/linux/sg_io_pass_through.h"
 #include "platform/linux/udev_device_tree.h"
 #include "platform/linux/udev_target_scan.h"
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 #include "programs/vane_upgrade/bus_events.h"
 #include "programs/vane_upgrade/dialog_session.h"
 #include "programs/vane_upgrade/emulation.h"

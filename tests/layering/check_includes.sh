@@ -22,10 +22,11 @@ forbid() {
     fi
 }
 
-# The core: no backend (the ports still under platform/portable aside), no
-# emulated target, no program.
-forbid 'platform/|emulator/|programs/' 'platform/portable/' \
-    device firmware operations app controls framework
+# The core and its ports: no backend, no emulated target, no program.
+forbid 'platform/|emulator/|programs/' - \
+    device firmware operations app controls framework records ports resources
+# No backend reaches into the dialog.
+forbid 'app/' - platform
 # The Linux backend: nothing of the emulated target.
 forbid 'emulator/' - platform/linux
 # ... nor does its library link it.

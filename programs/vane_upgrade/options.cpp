@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "firmware/image_name.h"
-#include "platform/linux/target_location.h"
+#include "programs/vane_upgrade/device_choice.h"
 #include "programs/vane_upgrade/program_version.h"
 #include "programs/vane_upgrade/record_store_access.h"
 #include "programs/vane_upgrade/serial_file.h"
@@ -68,8 +68,8 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
     if (!o.emulate && (!o.emulateFlash.empty() || o.emulateFlashState || !faultTexts.empty()))
         return "--emulate-flash, --emulate-state and --emulate-fault need --emulate";
     if (o.emulate && !o.device.empty()) return "--device chooses a real target: it cannot be used with --emulate";
-    if (!o.device.empty() && !DeviceSelector::Parse(o.device))
-        return "--device " + o.device + ": expected a USB port path (1-1.4) or an sg node (/dev/sg2)";
+    if (!o.device.empty() && !IsDeviceChoice(o.device))
+        return "--device " + o.device + ": expected " + DeviceChoiceForms();
     for (const std::string& text : faultTexts) {
         const std::optional<FaultOption> fault = ParseFaultOption(text);
         if (!fault) return "--emulate-fault " + text + ": expected fail:K, leave:K, flip:K, busy:K (K from 1) or status:V (0-255)";
@@ -233,7 +233,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     std::vector<std::string> faultTexts;
     bool yes = false, no = false, json = false, verbose = false, quiet = false;
 
-    app.add_option("--device", o.device, "Use only the target at this USB port path (1-1.4) or sg node (/dev/sg2)");
+    app.add_option("--device", o.device, std::string("Use only the target at ") + DeviceChoiceForms());
     app.set_version_flag("--version", ProgramVersionText(), "Show the program's version and end");
     app.add_flag("-v,--verbose", verbose, "Show every change of the window's texts");
     app.add_flag("-q,--quiet", quiet, "Show only questions, errors and the result");

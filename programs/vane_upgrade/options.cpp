@@ -249,7 +249,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ->check(CLI::IsMember({"boot", "flash"}));
     app.add_option("--emulate-fault", faultTexts, "Fault of the emulated target: fail:K leave:K flip:K busy:K status:V")
         ->allow_extra_args(false);
-    app.add_option("--records", o.records, "Keep a record of every job in STORE (an SQLite file or a postgresql:// URI)");
+    app.add_option("--records", o.records, std::string("Keep a record of every job in STORE (") + RecordStoreForms() + ")");
     app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
 
     CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");

@@ -131,6 +131,8 @@ private:
 
 } // namespace
 
+const char* RecordStoreForms() { return "a CSV file, NAME.csv"; }
+
 std::string StoreShownName(const std::string& location) { return location; }
 
 std::optional<std::string> StoreLocationProblem(const std::string& location)

@@ -1,8 +1,7 @@
 #include "programs/vane_upgrade/run.h"
 
-#include <unistd.h>
-
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -27,6 +26,7 @@
 #include "programs/vane_upgrade/json_output.h"
 #include "programs/vane_upgrade/record_store_access.h"
 #include "programs/vane_upgrade/records_commands.h"
+#include "programs/vane_upgrade/terminal.h"
 #include "programs/vane_upgrade/tracing_pass_through.h"
 
 namespace {
@@ -60,7 +60,7 @@ std::unique_ptr<IEventSink> MakeOutput(const Options& options, HumanOutput*& hum
 {
     human = nullptr;
     if (options.output == OutputMode::Json) return std::make_unique<JsonOutput>(stdout);
-    auto output = std::make_unique<HumanOutput>(stdout, stderr, isatty(STDOUT_FILENO) != 0, VerbosityOf(options.output));
+    auto output = std::make_unique<HumanOutput>(stdout, stderr, OutputIsTerminal(), VerbosityOf(options.output));
     human = output.get();
     return output;
 }
@@ -89,7 +89,7 @@ Front::Front(const Options& options)
     : options(options),
       output(MakeOutput(options, human)),
       reporter(*output, clock, WallClockMs, DefaultPortName(options)),
-      boxes(options.questions, isatty(STDIN_FILENO) != 0, stderr, ReadAnswerLine)
+      boxes(options.questions, InputIsTerminal(), stderr, ReadAnswerLine)
 {
     {
         std::lock_guard<std::mutex> lock(g_interruptibleMutex);

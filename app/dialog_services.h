@@ -4,9 +4,9 @@
 #include <functional>
 
 #include "device/scsi_pass_through.h"
-#include "platform/portable/clock.h"
-#include "platform/portable/file_system.h"
-#include "platform/portable/registry.h"
+#include "ports/clock.h"
+#include "ports/file_system.h"
+#include "ports/registry.h"
 
 class IDeviceTree;
 

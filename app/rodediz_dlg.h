@@ -37,6 +37,9 @@ public:
     CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
 };
 
+class KeptBytesCopy;
+class PieceSource;
+
 class CRODEdizDlg : public CDialog {
 public:
     explicit CRODEdizDlg(DialogServices services);
@@ -215,6 +218,18 @@ private:
     // note is added to every failure message (the name of a kept copy).
     enum class EraseEnd { Done, EraseFailed, PollTimedOut };
     EraseEnd EraseBlocks(uint32_t blocks, const std::string& note = "");
+    // Writes total bytes of source at the current flash address in 16 KiB
+    // pieces, status on the status line for each; a short last piece is
+    // zero-filled and rounded up to a page. A failed write is reported (note
+    // added to its message) and ends the loop with false.
+    bool WriteFlashPieces(PieceSource& source, uint64_t total, const std::string& status, const std::string& note);
+    // Reads total bytes back from the current flash address in 64 KiB pieces
+    // (the kept head of source as one piece of its own) and compares them
+    // with source; the kept copy, if any, goes once the head is verified.
+    // tracePieces: each piece's lengths go to the diagnostic log. The caller
+    // reports the end.
+    enum class ReadBackEnd { Verified, Differs, ReadFailed };
+    ReadBackEnd ReadBackFlashPieces(PieceSource& source, uint64_t total, KeptBytesCopy* keptCopy, bool tracePieces);
     bool SeriesOffsetInRange();
     // Copies of texts that the window thread may change while a job reads them.
     std::string CodePathSnapshot();

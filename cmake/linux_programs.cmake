@@ -19,7 +19,7 @@ set(VANE_UDEV_RULE_FILE "60-vane-upgrade.rules")
 
 vane_sources(LINUX_SOURCES platform/linux)
 add_library(vane_linux STATIC ${LINUX_SOURCES})
-target_link_libraries(vane_linux PUBLIC vane_emulator vane_core PkgConfig::LIBUDEV)
+target_link_libraries(vane_linux PUBLIC vane_core PkgConfig::LIBUDEV)
 target_compile_definitions(vane_linux PUBLIC VANE_UDEV_RULE_PATH="${VANE_UDEV_RULES_DIR}/${VANE_UDEV_RULE_FILE}")
 
 # The records store of a production line: the portable records and their

@@ -110,28 +110,28 @@ size_t EmulatedDeviceTree::OpenTargetHandles()
     return targetHandles_.size();
 }
 
-std::vector<MemoryDeviceNode> EmulatedDeviceTree::PresentNodesLocked()
+std::vector<DeviceTreeNode> EmulatedDeviceTree::PresentNodesLocked()
 {
-    std::vector<MemoryDeviceNode> nodes = ScriptedNodesLocked();
+    std::vector<DeviceTreeNode> nodes = ScriptedNodesLocked();
     if (!target_.Present()) return nodes;
     // A new enumeration brings new node values, as a replugged device gets.
     const DevNode base = kTargetNodeBase + (target_.Generation() & 0xFFFFF) * 0x10;
 
-    MemoryDeviceNode usb;
+    DeviceTreeNode usb;
     usb.node = base + 1;
     usb.instanceId = TargetUsbId();
     usb.parent = hub_;
     usb.capabilities = kDevCapRemovable | kDevCapSurpriseRemovalOk;
     usb.deviceDescription = "USB Mass Storage Device";
 
-    MemoryDeviceNode volume;
+    DeviceTreeNode volume;
     volume.node = base + 3;
     volume.instanceId = TargetVolumeId();
     volume.parent = volumeManager_;
     volume.deviceDescription = "Generic volume";
     volume.volumeInterfaces = {TargetInterfacePath()};
 
-    MemoryDeviceNode disk;
+    DeviceTreeNode disk;
     disk.node = base + 2;
     disk.instanceId = TargetDiskId();
     disk.parent = usb.node;

@@ -48,7 +48,7 @@ public:
     bool TargetLetterMounted();
 
 protected:
-    std::vector<MemoryDeviceNode> PresentNodesLocked() override;
+    std::vector<DeviceTreeNode> PresentNodesLocked() override;
     bool VolumeNameLocked(const std::string& mountPoint, std::string& volumeName) override;
     bool OpenLocked(const std::string& path, DeviceHandle& handle, std::string& errorText) override;
     void CloseLocked(DeviceHandle handle) override;

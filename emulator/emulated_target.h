@@ -37,7 +37,7 @@
 #include <vector>
 
 #include "device/scsi_pass_through.h"
-#include "platform/portable/clock.h"
+#include "ports/clock.h"
 
 constexpr uint32_t kEmuSramSize = 64 * 1024;
 constexpr uint32_t kEmuDefaultFlashSize = 4 * 1024 * 1024;

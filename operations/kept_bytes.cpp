@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "device/diagnostics.h"
 
@@ -57,18 +58,23 @@ bool KeptBytesCopy::Write(uint32_t flashOffset, const uint8_t* bytes, uint32_t l
         return false;
     }
     if (!CreateFolders(folder, error)) return false;
-    // An earlier copy may be the only one left of bytes a failed run erased.
+    // An earlier copy may be the only one left of bytes a failed run erased;
+    // another program's run (one per target) may be taking a name at the
+    // same moment: a name is taken by creating the file.
     std::string path;
-    for (int n = 1; n <= kMostCopiesPerAddress && path.empty(); ++n)
-        if (!files_.Exists(CopyName(folder, flashOffset, n))) path = CopyName(folder, flashOffset, n);
-    if (path.empty()) {
-        error = "too many earlier copies in " + folder;
-        return false;
+    std::unique_ptr<IFile> file;
+    for (int n = 1; n <= kMostCopiesPerAddress && !file; ++n) {
+        path = CopyName(folder, flashOffset, n);
+        if (files_.Exists(path)) continue;
+        std::string openError;
+        file = files_.Open(path, FileOpenMode::CreateNew, openError);
+        if (!file && !files_.Exists(path)) {
+            error = path + ": " + openError;
+            return false;
+        }
     }
-    std::string openError;
-    auto file = files_.Open(path, FileOpenMode::CreateWrite, openError);
     if (!file) {
-        error = path + ": " + openError;
+        error = "too many earlier copies in " + folder;
         return false;
     }
     const bool written = file->Write(bytes, length) && file->Sync();

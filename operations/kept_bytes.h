@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/portable/file_system.h"
+#include "ports/file_system.h"
 
 class KeptBytesCopy {
 public:

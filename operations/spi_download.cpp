@@ -7,13 +7,11 @@
 #include "operations/job_math.h"
 #include "device/diagnostics.h"
 #include "operations/kept_bytes.h"
+#include "operations/piece_source.h"
 
 namespace {
 
 constexpr uint32_t kEraseBlockSize = 65536;
-constexpr uint32_t kWriteChunkSize = 16384;
-constexpr uint32_t kPageSize = 256;
-constexpr uint32_t kReadBackPiece = 65536;
 constexpr int kFlashModeReplies = 101;
 constexpr int kFirstSetAddressAttempts = 101;
 constexpr uint32_t kErasePollMs = 50;
@@ -24,8 +22,8 @@ constexpr uint32_t kSettleMs = 10;
 constexpr uint32_t kSeriesOffsetLimitUnknownSize = 0x1000000; // 16 MiB, the reach of 3-byte SPI addresses
 constexpr uint32_t kLastSeriesPosition = 0xFFFC;              // the number's 4 bytes stay in one block
 
-uint32_t RoundUpToPage(uint32_t n) { return (n + kPageSize - 1) / kPageSize * kPageSize; }
-
+const std::string kWriteCodeStatus = "Write CODE to SPI Flash ...";
+const std::string kWriteDataStatus = "Write DATA to SPI Flash ...";
 
 bool ParseHex(const std::string& text, uint32_t& value)
 {
@@ -42,31 +40,6 @@ std::string OneLine(std::string text)
         if (c == '\n') c = ' ';
     return text;
 }
-
-// The source of the bytes written or compared: first the kept head of a
-// block, then the image file. Pieces of kept bytes behave like file reads.
-class PieceSource {
-public:
-    PieceSource(const uint8_t* kept, uint32_t keptLength, IFile& file) : kept_(kept), keptLeft_(keptLength), keptLength_(keptLength), file_(file) {}
-    uint32_t Next(uint8_t* buffer, uint32_t pieceSize)
-    {
-        if (keptLeft_ > 0) {
-            uint32_t n = std::min(pieceSize, keptLeft_);
-            std::memcpy(buffer, kept_ + (keptLength_ - keptLeft_), n);
-            keptLeft_ -= n;
-            DiagPrintf("t_count=%d\n", static_cast<int>(keptLeft_));
-            return n;
-        }
-        return static_cast<uint32_t>(file_.Read(buffer, pieceSize));
-    }
-    bool InKeptBytes() const { return keptLeft_ > 0; }
-
-private:
-    const uint8_t* kept_;
-    uint32_t keptLeft_;
-    uint32_t keptLength_;
-    IFile& file_;
-};
 
 } // namespace
 
@@ -275,29 +248,8 @@ CRODEdizDlg::StepEnd CRODEdizDlg::DownloadCodeImage()
     if (!m_link.CMD_IbrSetAddressFlashLong(m_hDevice, m_abyLongReply)) return setAddressFailed();
     Services().clock.Sleep(kSettleMs);
 
-    // Write: pieces of 16 KiB, a short last piece zero-filled and rounded up to a page.
-    uint8_t* buffer = m_writeBuffer.get();
-    int64_t remaining = static_cast<int64_t>(CeilDiv(length, kPageSize)) * kPageSize;
-    uint64_t written = 0;
-    do {
-        SetStatusLine("Write CODE to SPI Flash ...");
-        uint32_t n = static_cast<uint32_t>(file->Read(buffer, kWriteChunkSize));
-        if (n < kWriteChunkSize) {
-            std::memset(buffer + n, 0, kWriteChunkSize - n);
-            n = RoundUpToPage(n);
-            if (n == 0) n = kWriteChunkSize;
-        }
-        remaining -= n;
-        written += n;
-        DiagPrintf("Send CMD_IbrWrite...\n");
-        if (!m_link.CMD_IbrWrite(m_hDevice, buffer, n)) {
-            AfxMessageBox("Write fail");
-            SetStatusLine("Write fail");
-            m_ctlProgress.SetPos(0);
-            return failureExit("Write fail");
-        }
-        m_ctlProgress.SetPos(Percent(written, length));
-    } while (remaining > 0);
+    PieceSource writeSource(nullptr, 0, *file);
+    if (!WriteFlashPieces(writeSource, length, kWriteCodeStatus, "")) return failureExit("Write fail");
 
     file->Close();
     file.reset();
@@ -333,35 +285,19 @@ CRODEdizDlg::StepEnd CRODEdizDlg::DownloadCodeImage()
     }
     m_ctlProgress.SetPos(0);
     SetStatusLine("Data Compare...");
-    const uint64_t verifyLength = file->Length();
-    uint64_t left = verifyLength;
-    uint64_t done = 0;
-    do {
-        const uint32_t expected = static_cast<uint32_t>(std::min<uint64_t>(left, kReadBackPiece));
-        uint32_t n = static_cast<uint32_t>(file->Read(m_compareBuffer.get(), kReadBackPiece));
-        if (n < expected) {
-            // The file shrank or was replaced while the job ran: what is on
-            // the flash can no longer be checked against it.
-            AfxMessageBox("Compare Error!!");
-            MarkJobFailed("Compare Error!!");
-            file->Close();
-            return StepEnd::Completion;
-        }
-        left -= n;
-        if (!m_link.CMD_IbrRead(m_hDevice, m_readBackBuffer.get(), n)) {
-            file->Close();
-            SetStatusLine("Read back FAILED");
-            return failureExit("Read back FAILED");
-        }
-        if (!CompareBuffer(m_compareBuffer.get(), m_readBackBuffer.get(), n)) {
-            AfxMessageBox("Compare Error!!");
-            MarkJobFailed("Compare Error!!");
-            file->Close();
-            return StepEnd::Completion;
-        }
-        done += n;
-        m_ctlProgress.SetPos(Percent(done, verifyLength));
-    } while (left > 0);
+    PieceSource verifySource(nullptr, 0, *file);
+    const ReadBackEnd verified = ReadBackFlashPieces(verifySource, file->Length(), nullptr, false);
+    if (verified == ReadBackEnd::ReadFailed) {
+        file->Close();
+        SetStatusLine("Read back FAILED");
+        return failureExit("Read back FAILED");
+    }
+    if (verified == ReadBackEnd::Differs) {
+        AfxMessageBox("Compare Error!!");
+        MarkJobFailed("Compare Error!!");
+        file->Close();
+        return StepEnd::Completion;
+    }
     m_ctlProgress.SetPos(100);
     file->Close();
     return StepEnd::Continue;
@@ -447,29 +383,8 @@ void CRODEdizDlg::DownloadSpiData()
     DiagPrintf("Total Length = %d , Block Size =%d ,Loop= %d\n", static_cast<int>(total), static_cast<int>(kWriteChunkSize),
                static_cast<int>(CeilDiv(total, kWriteChunkSize)));
 
-    uint8_t* buffer = m_writeBuffer.get();
     PieceSource writeSource(m_keepBuffer.get(), head, *file);
-    int64_t remaining = static_cast<int64_t>(CeilDiv(total, kPageSize)) * kPageSize;
-    uint64_t written = 0;
-    do {
-        SetStatusLine("Write DATA to SPI Flash ...");
-        uint32_t n = writeSource.Next(buffer, kWriteChunkSize);
-        if (n < kWriteChunkSize) {
-            std::memset(buffer + n, 0, kWriteChunkSize - n);
-            n = RoundUpToPage(n);
-            if (n == 0) n = kWriteChunkSize;
-        }
-        remaining -= n;
-        written += n;
-        DiagPrintf("Send CMD_IbrWrite...\n");
-        if (!m_link.CMD_IbrWrite(m_hDevice, buffer, n)) {
-            AfxMessageBox(noted("Write fail"));
-            SetStatusLine("Write fail");
-            m_ctlProgress.SetPos(0);
-            return endStep(noted("Write fail"));
-        }
-        m_ctlProgress.SetPos(Percent(written, total));
-    } while (remaining > 0);
+    if (!WriteFlashPieces(writeSource, total, kWriteDataStatus, copy.Note())) return endStep(noted("Write fail"));
     file->Close();
 
     DiagPrintf("CMD_IbrGetSTS\n");
@@ -506,34 +421,16 @@ void CRODEdizDlg::DownloadSpiData()
     SetStatusLine("Data Compare...");
     DiagPrintf("file.GetLength()=%d\n", static_cast<int>(file->Length()));
     PieceSource verifySource(m_keepBuffer.get(), head, *file);
-    uint64_t left = file->Length() + head;
-    const uint64_t verifyTotal = left;
-    uint64_t done = 0;
-    do {
-        const bool keptPiece = verifySource.InKeptBytes();
-        const uint32_t expected = keptPiece ? head : static_cast<uint32_t>(std::min<uint64_t>(left, kReadBackPiece));
-        uint32_t n = verifySource.Next(m_compareBuffer.get(), keptPiece ? head : kReadBackPiece);
-        if (n < expected) {
-            AfxMessageBox(noted("Compare Error!!"));
-            SetStatusLine("Data Compare fail");
-            return endStep(noted("Compare Error!!"));
-        }
-        left -= n;
-        DiagPrintf("rest_len=%d\n", static_cast<int>(left));
-        DiagPrintf("Read=%d\n", static_cast<int>(n));
-        if (!m_link.CMD_IbrRead(m_hDevice, m_readBackBuffer.get(), n)) {
-            SetStatusLine(OneLine(noted("Read back FAILED")));
-            return endStep(noted("Read back FAILED"));
-        }
-        if (!CompareBuffer(m_compareBuffer.get(), m_readBackBuffer.get(), n)) {
-            AfxMessageBox(noted("Compare Error!!"));
-            SetStatusLine("Data Compare fail");
-            return endStep(noted("Compare Error!!"));
-        }
-        if (keptPiece) copy.Discard(); // the kept head is back and verified
-        done += n;
-        m_ctlProgress.SetPos(Percent(done, verifyTotal));
-    } while (left > 0);
+    const ReadBackEnd verified = ReadBackFlashPieces(verifySource, file->Length() + head, &copy, true);
+    if (verified == ReadBackEnd::ReadFailed) {
+        SetStatusLine(OneLine(noted("Read back FAILED")));
+        return endStep(noted("Read back FAILED"));
+    }
+    if (verified == ReadBackEnd::Differs) {
+        AfxMessageBox(noted("Compare Error!!"));
+        SetStatusLine("Data Compare fail");
+        return endStep(noted("Compare Error!!"));
+    }
     file->Close();
     SetStatusLine("Complete!");
 }

@@ -15,8 +15,8 @@
 #include "app/rodediz_app.h"
 #include "device/diagnostics.h"
 #include "framework/messages.h"
-#include "platform/portable/clock.h"
-#include "platform/portable/file_system.h"
+#include "ports/clock.h"
+#include "ports/file_system.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/window_system_win32.h"
 

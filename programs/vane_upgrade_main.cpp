@@ -1,6 +1,7 @@
 // vane-upgrade: the console front end of the upgrade dialog on Linux.
 #include <cstdio>
 
+#include "programs/vane_upgrade/fleet.h"
 #include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/options.h"
 #include "programs/vane_upgrade/run.h"
@@ -17,6 +18,11 @@ int main(int argc, char** argv)
         Options asked;
         if (WantsJsonOutput(argc, argv)) asked.output = OutputMode::Json;
         return UsageFailure(asked, parsed.message);
+    }
+    if (parsed.options.all || parsed.options.watch) {
+        // One refusal for the station, not one per target.
+        if (const std::optional<int> refused = RefuseUnusableStore(parsed.options)) return *refused;
+        return RunFleet(parsed.options);
     }
     return RunVaneUpgrade(parsed.options);
 }

@@ -25,8 +25,10 @@ endif()
 
 # vane-upgrade end to end: each case runs the program (real clock) in a folder of its own.
 foreach(case IN ITEMS upgrade_version_dump declined_old_version wrong_usage sram_in_flash_mode unplugged_during_job
-                      serial_file data_image output_modes list_emulated no_target records)
+                      serial_file data_image output_modes list_emulated no_target records
+                      fleet_all fleet_watch fleet_no_target)
   add_test(NAME linux.vane_upgrade.${case} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/linux/vane_upgrade_cli_test.sh ${case})
   set_tests_properties(linux.vane_upgrade.${case} PROPERTIES LABELS linux TIMEOUT 300 PASS_REGULAR_EXPRESSION "PASS"
+                       SKIP_REGULAR_EXPRESSION "SKIP"
                        ENVIRONMENT "VANE_UPGRADE=$<TARGET_FILE:vane-upgrade>;MAKE_DEMO_IMAGES=$<TARGET_FILE:make_demo_images>;${vane_linux_test_env}")
 endforeach()

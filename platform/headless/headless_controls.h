@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "app/control_table.h"
+#include "resources/control_table.h"
 #include "framework/canvas.h"
 #include "framework/messages.h"
 #include "platform/headless/state_lock.h"

@@ -44,7 +44,7 @@
 #include "platform/headless/timer_queue.h"
 #include "platform/headless/user_driver.h"
 #include "platform/headless/window_life.h"
-#include "platform/portable/clock.h"
+#include "ports/clock.h"
 
 constexpr int kHeadlessMainTemplate = 102;            // IDD_RODEDIZ_DIALOG
 

@@ -13,7 +13,7 @@
 
 #include "framework/dialog.h"
 #include "platform/headless/headless_window.h"
-#include "platform/portable/clock.h"
+#include "ports/clock.h"
 
 class HeadlessWindowSystem final : public IWindowSystem {
 public:

@@ -22,7 +22,7 @@
 #include "platform/headless/dialog_thread.h"
 #include "platform/headless/timer_queue.h"
 #include "platform/headless/window_life.h"
-#include "platform/portable/clock.h"
+#include "ports/clock.h"
 
 class MessageLoop {
 public:

@@ -81,10 +81,10 @@ UdevDeviceTree::Snapshot UdevDeviceTree::BuildSnapshot(std::vector<TargetLocatio
     }
     snapshot.targets = targets;
 
-    MemoryDeviceNode root;
+    DeviceTreeNode root;
     root.node = kRootNode;
     root.instanceId = "HTREE\\ROOT\\0";
-    MemoryDeviceNode volumeManager;
+    DeviceTreeNode volumeManager;
     volumeManager.node = kVolumeManagerNode;
     volumeManager.instanceId = "ROOT\\VOLMGR\\0000";
     volumeManager.parent = kRootNode;
@@ -102,7 +102,7 @@ UdevDeviceTree::Snapshot UdevDeviceTree::BuildSnapshot(std::vector<TargetLocatio
             ++usbDevices;
             usbPort = target.portPath;
             nextChild = usbNode + 1;
-            MemoryDeviceNode usb;
+            DeviceTreeNode usb;
             usb.node = usbNode;
             usb.instanceId = UsbInstanceId(target);
             usb.parent = kRootNode;
@@ -111,14 +111,14 @@ UdevDeviceTree::Snapshot UdevDeviceTree::BuildSnapshot(std::vector<TargetLocatio
             snapshot.nodes.push_back(usb);
         }
         const std::string diskId = std::string("USBSTOR\\") + kDiskModel + "\\" + target.portPath + LunSuffix(target);
-        MemoryDeviceNode volume;
+        DeviceTreeNode volume;
         volume.node = nextChild + 1;
         volume.instanceId = "STORAGE\\VOLUME\\_??_USBSTOR#" + std::string(kDiskModel) + "#" + target.portPath +
                             LunSuffix(target);
         volume.parent = kVolumeManagerNode;
         volume.deviceDescription = "Generic volume";
         volume.volumeInterfaces = {InterfacePathOf(target)};
-        MemoryDeviceNode disk;
+        DeviceTreeNode disk;
         disk.node = nextChild;
         disk.instanceId = diskId;
         disk.parent = usbNode;
@@ -147,7 +147,7 @@ void UdevDeviceTree::Refresh()
 DeviceInfoSet UdevDeviceTree::GetPresentDevices()
 {
     Refresh();
-    return MemoryDeviceTree::GetPresentDevices();
+    return NodeDeviceTree::GetPresentDevices();
 }
 
 std::vector<TargetLocation> UdevDeviceTree::Targets()
@@ -169,7 +169,7 @@ std::string UdevDeviceTree::NodeOf(DeviceHandle handle)
     return it == handles_.end() ? std::string() : it->second;
 }
 
-std::vector<MemoryDeviceNode> UdevDeviceTree::PresentNodesLocked()
+std::vector<DeviceTreeNode> UdevDeviceTree::PresentNodesLocked()
 {
     std::lock_guard<std::mutex> lock(snapshotMutex_);
     return snapshot_.nodes;
@@ -225,7 +225,7 @@ void UdevDeviceTree::CloseLocked(DeviceHandle handle)
 
 bool UdevDeviceTree::OpenVolume(const std::string& path, DeviceHandle& handle, std::string& errorText)
 {
-    const bool opened = MemoryDeviceTree::OpenVolume(path, handle, errorText);
+    const bool opened = NodeDeviceTree::OpenVolume(path, handle, errorText);
     std::vector<std::string> hints;
     std::function<void(const std::string&)> listener;
     {

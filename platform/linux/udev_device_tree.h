@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/memory_device_tree.h"
+#include "device/node_device_tree.h"
 #include "platform/linux/target_location.h"
 
 // What the tree asks of the system: the scan of the targets, and the opening
@@ -32,7 +32,7 @@ struct UdevTreeBackend {
 constexpr char kFirstTargetLetter = 'D';
 constexpr size_t kMaxTreeTargets = 'Z' - kFirstTargetLetter + 1;
 
-class UdevDeviceTree final : public MemoryDeviceTree {
+class UdevDeviceTree final : public NodeDeviceTree {
 public:
     explicit UdevDeviceTree(DeviceSelector selector = {}, UdevTreeBackend backend = UdevTreeBackend::System());
     ~UdevDeviceTree() override;
@@ -51,7 +51,7 @@ public:
     bool OpenVolume(const std::string& path, DeviceHandle& handle, std::string& errorText) override;
 
 protected:
-    std::vector<MemoryDeviceNode> PresentNodesLocked() override;
+    std::vector<DeviceTreeNode> PresentNodesLocked() override;
     bool VolumeNameLocked(const std::string& mountPoint, std::string& volumeName) override;
     bool OpenLocked(const std::string& path, DeviceHandle& handle, std::string& errorText) override;
     void CloseLocked(DeviceHandle handle) override;
@@ -59,7 +59,7 @@ protected:
 private:
     struct Snapshot {
         std::vector<TargetLocation> targets;   // at most kMaxTreeTargets
-        std::vector<MemoryDeviceNode> nodes;
+        std::vector<DeviceTreeNode> nodes;
     };
     void Refresh();
     static Snapshot BuildSnapshot(std::vector<TargetLocation> targets);

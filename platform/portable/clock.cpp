@@ -1,4 +1,4 @@
-#include "platform/portable/clock.h"
+#include "ports/clock.h"
 
 #include <chrono>
 #include <thread>

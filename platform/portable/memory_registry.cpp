@@ -1,4 +1,4 @@
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 
 RegistryKey MemoryRegistry::OpenKey(const std::string& path)
 {

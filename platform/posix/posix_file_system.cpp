@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/portable/file_system.h"
+#include "ports/file_system.h"
 
 namespace {
 
@@ -76,6 +76,7 @@ public:
             switch (mode) {
             case FileOpenMode::Read: f = std::fopen(native.c_str(), "rb"); break;
             case FileOpenMode::CreateWrite: f = std::fopen(native.c_str(), "wb"); break;
+            case FileOpenMode::CreateNew: f = std::fopen(native.c_str(), "wbx"); break;
             case FileOpenMode::CreateReadWrite:
                 f = std::fopen(native.c_str(), "r+b");
                 if (!f && errno == ENOENT) f = std::fopen(native.c_str(), "w+b");

@@ -8,7 +8,7 @@
 
 #include <ctime>
 
-#include "platform/portable/file_system.h"
+#include "ports/file_system.h"
 #include "platform/win32/scsi_pass_through_win32.h"
 
 namespace {
@@ -112,6 +112,7 @@ public:
         switch (mode) {
         case FileOpenMode::Read: break;
         case FileOpenMode::CreateWrite: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+        case FileOpenMode::CreateNew: access = GENERIC_WRITE; disposition = CREATE_NEW; break;
         case FileOpenMode::CreateReadWrite: access = GENERIC_READ | GENERIC_WRITE; disposition = OPEN_ALWAYS; break;
         }
         HANDLE h = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,

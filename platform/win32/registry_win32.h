@@ -1,6 +1,6 @@
 #pragma once
 // The registry of Windows, under HKEY_LOCAL_MACHINE.
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 
 class Win32Registry final : public IRegistry {
 public:

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/portable/clock.h"
+#include "ports/clock.h"
 #include "programs/vane_upgrade/options.h"
 #include "programs/vane_upgrade/progress_figures.h"
 

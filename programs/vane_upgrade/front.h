@@ -9,9 +9,9 @@
 #include <string>
 
 #include "device/device_tree.h"
-#include "platform/portable/clock.h"
-#include "platform/portable/file_system.h"
-#include "platform/portable/registry.h"
+#include "ports/clock.h"
+#include "ports/file_system.h"
+#include "ports/registry.h"
 #include "programs/vane_upgrade/bus_events.h"
 #include "programs/vane_upgrade/console_events.h"
 #include "programs/vane_upgrade/machine_registry.h"

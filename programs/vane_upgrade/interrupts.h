@@ -12,6 +12,10 @@ namespace interrupts {
 void Install();
 // Whether a job holds the device now.
 void SetJobRunning(bool running);
+// A supervisor of several runs takes every signal itself: from now on each
+// one calls onSignal (on the signal thread; it must only note it, for example
+// by writing to a pipe) instead of the rule above.
+void Redirect(void (*onSignal)());
 // Called on the signals' thread just before an interrupt ends the program
 // (the output tells its result); null for none.
 void SetLastWords(void (*lastWords)(int exitCode));

@@ -15,6 +15,7 @@ namespace interrupts {
 namespace {
 
 std::atomic<bool> g_jobRunning{false};
+std::atomic<void (*)()> g_redirect{nullptr};
 std::atomic<void (*)(int)> g_lastWords{nullptr};
 
 void Say(const char* text)
@@ -47,6 +48,10 @@ void Install()
         for (;;) {
             int signalNumber = 0;
             if (sigwait(&set, &signalNumber) != 0) continue;
+            if (void (*onSignal)() = g_redirect.load()) {
+                onSignal();
+                continue;
+            }
             if (g_jobRunning && !noted) {
                 noted = true;
                 Say("\nvane-upgrade: the job is writing the transmitter and finishes first; "
@@ -63,6 +68,7 @@ void Install()
 
 void SetJobRunning(bool running) { g_jobRunning = running; }
 
+void Redirect(void (*onSignal)()) { g_redirect = onSignal; }
 void SetLastWords(void (*lastWords)(int exitCode)) { g_lastWords = lastWords; }
 
 } // namespace interrupts

@@ -60,23 +60,50 @@ ParsedCommandLine Usage(const std::string& message)
     return result;
 }
 
+// --all, --watch and the emulated hub.
+std::optional<std::string> ValidateSeveralTargets(Options& o)
+{
+    if (o.emulateTargets > 0) o.emulate = true;
+    if (o.all && o.watch) return "--all and --watch exclude each other";
+    if (o.all && o.command != Command::Upgrade && o.command != Command::Version) return "--all belongs to upgrade and version";
+    if (o.watch && o.command != Command::Upgrade) return "--watch belongs to upgrade";
+    if (o.count > 0 && !o.watch) return "--count needs --watch";
+    if ((o.all || o.watch) && !o.device.empty()) return "--device chooses one target: it cannot be used with --all or --watch";
+    if (o.emulateTargets > 0 && !o.all && !o.watch) return "--emulate-targets needs --all or --watch";
+    if (!o.emulateFlashDir.empty() && o.emulateTargets == 0) return "--emulate-flash-dir needs --emulate-targets";
+    if (!o.emulateFlash.empty() && o.emulateTargets > 0)
+        return "--emulate-flash holds one target's flash: use --emulate-flash-dir with --emulate-targets";
+    if (o.arriveEveryMs > 0 && (!o.watch || o.emulateTargets == 0))
+        return "--emulate-arrive-every needs --watch and --emulate-targets";
+    return std::nullopt;
+}
+
 // The checks that CLI11 cannot make: values, combinations, files.
 std::optional<std::string> Validate(Options& o, const std::string& offsetText, const std::string& numberText,
                                     const std::string& dataText, const std::string& bytesText,
                                     const std::vector<std::string>& faultTexts)
 {
-    if (!o.emulate && (!o.emulateFlash.empty() || o.emulateFlashState || !faultTexts.empty()))
-        return "--emulate-flash, --emulate-state and --emulate-fault need --emulate";
+    if (auto problem = ValidateSeveralTargets(o)) return problem;
+    if (!o.emulate && (!o.emulateFlash.empty() || o.emulateFlashState || !faultTexts.empty() || o.realisticTiming))
+        return "--emulate-flash, --emulate-state, --emulate-fault and --emulate-timing need --emulate";
     if (o.emulate && !o.device.empty()) return "--device chooses a real target: it cannot be used with --emulate";
     if (!o.device.empty() && !IsDeviceChoice(o.device))
         return "--device " + o.device + ": expected " + DeviceChoiceForms();
     for (const std::string& text : faultTexts) {
         const std::optional<FaultOption> fault = ParseFaultOption(text);
-        if (!fault) return "--emulate-fault " + text + ": expected fail:K, leave:K, flip:K, busy:K (K from 1) or status:V (0-255)";
+        if (!fault)
+            return "--emulate-fault " + text + ": expected fail:K, leave:K, flip:K, busy:K (K from 1) or status:V (0-255), "
+                                                "optionally followed by @I (target I)";
+        if (fault->target > o.emulateTargets)
+            return "--emulate-fault " + text + ": there is no emulated target " + std::to_string(fault->target) +
+                   " (see --emulate-targets)";
         for (const FaultOption& earlier : o.faults)
-            if (earlier.kind == fault->kind) return "--emulate-fault " + text + ": a fault of this kind was already given";
+            if (earlier.kind == fault->kind && (earlier.target == 0 || fault->target == 0 || earlier.target == fault->target))
+                return "--emulate-fault " + text + ": a fault of this kind was already given";
         o.faults.push_back(*fault);
     }
+    if (numberText.size() > 0 && (o.all || o.watch))
+        return "--serial-number would give every target the same number: use --serial-file with --all and --watch";
 
     const bool seriesGiven = !offsetText.empty() || !numberText.empty() || !o.serialFile.empty();
     if (seriesGiven && o.command != Command::Upgrade) return "--serial-offset, --serial-number and --serial-file belong to upgrade";
@@ -176,11 +203,18 @@ std::optional<DataImage> ParseDataOption(const std::string& text)
 
 std::optional<FaultOption> ParseFaultOption(const std::string& text)
 {
-    const size_t colon = text.find(':');
-    if (colon == std::string::npos) return std::nullopt;
-    const std::string kind = text.substr(0, colon);
-    const std::string value = text.substr(colon + 1);
     FaultOption fault;
+    const size_t at = text.find('@');
+    if (at != std::string::npos) {
+        const std::optional<uint64_t> target = ParseByteCount(text.substr(at + 1));
+        if (!target || *target == 0) return std::nullopt;
+        fault.target = static_cast<unsigned>(*target);
+    }
+    const std::string plain = text.substr(0, at);
+    const size_t colon = plain.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    const std::string kind = plain.substr(0, colon);
+    const std::string value = plain.substr(colon + 1);
     if (kind == "fail") fault.kind = FaultOption::Kind::Fail;
     else if (kind == "leave") fault.kind = FaultOption::Kind::Leave;
     else if (kind == "flip") fault.kind = FaultOption::Kind::Flip;
@@ -247,8 +281,18 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--emulate-flash", o.emulateFlash, "Keep the emulated flash in FILE between runs");
     app.add_option("--emulate-state", stateText, "State of the emulated target at the start: boot or flash")
         ->check(CLI::IsMember({"boot", "flash"}));
-    app.add_option("--emulate-fault", faultTexts, "Fault of the emulated target: fail:K leave:K flip:K busy:K status:V")
+    app.add_option("--emulate-fault", faultTexts,
+                   "Fault of the emulated target: fail:K leave:K flip:K busy:K status:V (with @I: of target I only)")
         ->allow_extra_args(false);
+    std::string timingText;
+    app.add_option("--emulate-timing", timingText, "The emulated target takes a real device's time")
+        ->check(CLI::IsMember({"realistic"}))
+        ->group(""); // for benchmarks and tests
+    app.add_option("--emulate-targets", o.emulateTargets, "N emulated targets (emu-1 ... emu-N) for --all and --watch")
+        ->check(CLI::Range(1, 64));
+    app.add_option("--emulate-flash-dir", o.emulateFlashDir, "Emulated target I keeps its flash in DIR/emu-I.bin");
+    app.add_option("--emulate-arrive-every", o.arriveEveryMs, "With --watch: the emulated targets arrive MS apart")
+        ->check(CLI::Range(1, 3600000));
     app.add_option("--records", o.records, std::string("Keep a record of every job in STORE (") + RecordStoreForms() + ")");
     app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
 
@@ -258,12 +302,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     upgrade->add_option("--serial-offset", offsetText, "Burn a series number at this flash offset (hexadecimal)");
     upgrade->add_option("--serial-number", numberText, "The series number to burn (hexadecimal)");
     upgrade->add_option("--serial-file", o.serialFile, "Take the series number from FILE and reserve the next one there");
+    upgrade->add_flag("--all", o.all, "Upgrade every attached target at the same time");
+    upgrade->add_flag("--watch", o.watch, "Keep running: upgrade each target when it arrives");
+    upgrade->add_option("--count", o.count, "With --watch: end after K targets have ended")->check(CLI::Range(1, 1000000));
     CLI::App* sram = app.add_subcommand("sram", "Load an image into the target's SRAM and start it");
     sram->add_option("IMAGE", o.image, "SRAM image (at most 32 KiB)")->required();
     CLI::App* dump = app.add_subcommand("dump", "Read the first BYTES bytes of the flash into FILE");
     dump->add_option("BYTES", bytesText, "Number of bytes (decimal)")->required();
     dump->add_option("FILE", o.dumpFile, "Output file")->required();
     CLI::App* version = app.add_subcommand("version", "Show the firmware version of the target");
+    version->add_flag("--all", o.all, "Show the version of every attached target");
     CLI::App* readId = app.add_subcommand("read-id", "Show the identity block of the target in hexadecimal");
     CLI::App* list = app.add_subcommand("list", "List every attached target with its node and version");
     CLI::App* records = app.add_subcommand("records", "Print the records of the store of --records");
@@ -294,7 +342,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     o.output = json ? OutputMode::Json : verbose ? OutputMode::Verbose : quiet ? OutputMode::Quiet : OutputMode::Human;
     o.questions = yes ? QuestionPolicy::Yes : no ? QuestionPolicy::No : QuestionPolicy::Ask;
     o.emulateFlashState = stateText == "flash";
-    if (!stateText.empty() && !o.emulate) return Usage("--emulate-state needs --emulate");
+    o.realisticTiming = timingText == "realistic";
+    for (int i = 1; i < argc; ++i) o.arguments.emplace_back(argv[i]);
+    if (!stateText.empty() && !o.emulate && o.emulateTargets == 0) return Usage("--emulate-state needs --emulate");
 
     if (upgrade->parsed()) o.command = Command::Upgrade;
     else if (sram->parsed()) o.command = Command::Sram;

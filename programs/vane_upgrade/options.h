@@ -21,6 +21,7 @@ struct DataImage {
 struct FaultOption {
     enum class Kind { Fail, Leave, Flip, Busy, Status } kind = Kind::Fail;
     uint64_t value = 0; // the command number K, or the status V
+    unsigned target = 0; // KIND:K@I: emulated target I only (0: every target)
 };
 
 struct Options {
@@ -50,6 +51,15 @@ struct Options {
     bool recordsJson = false;        // records --json
     bool recordsSerials = false;     // records --serials
     uint32_t serialNext = 0;         // serial-next HEX
+    bool realisticTiming = false;    // --emulate-timing realistic: the device's own pace, on the real clock
+    // Several targets, each in a run of its own (see fleet.h).
+    bool all = false;                // upgrade --all, version --all
+    bool watch = false;              // upgrade --watch
+    uint32_t count = 0;              // --watch --count K (0: until interrupted)
+    uint32_t emulateTargets = 0;     // --emulate-targets N: emu-1 ... emu-N
+    std::string emulateFlashDir;     // --emulate-flash-dir DIR: DIR/emu-I.bin
+    uint32_t arriveEveryMs = 0;      // --emulate-arrive-every MS (with --watch)
+    std::vector<std::string> arguments; // the command line as given, without the program name
 };
 
 struct ParsedCommandLine {
@@ -75,7 +85,8 @@ std::optional<uint64_t> ParseByteCount(const std::string& text);
 // "FILE@HEX", split at the last '@'.
 std::optional<DataImage> ParseDataOption(const std::string& text);
 // "fail:K", "leave:K", "flip:K", "busy:K" (K from 1), "status:V" (0-255,
-// decimal or 0x hexadecimal).
+// decimal or 0x hexadecimal), each optionally followed by "@I" (I from 1):
+// the fault of emulated target I only.
 std::optional<FaultOption> ParseFaultOption(const std::string& text);
 
 // Whether a data image at start would overlap a code image of codeLength

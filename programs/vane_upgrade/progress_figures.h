@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/portable/clock.h"
+#include "ports/clock.h"
 
 // "[##########----------]  50%  1.2 MB/s  0:03 left".
 std::string FormatProgressBar(int percent, std::optional<double> bytesPerSecond, std::optional<uint64_t> secondsLeft,

@@ -11,7 +11,7 @@
 #include "device/diagnostics.h"
 #include "emulator/emulated_device_tree.h"
 #include "emulator/emulated_target.h"
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 #include "programs/vane_upgrade/bus_events.h"
 #include "programs/vane_upgrade/device_link.h"
 #include "programs/vane_upgrade/dialog_session.h"
@@ -128,6 +128,7 @@ int RunEmulated(Front& front, std::FILE* trace)
             return kExitUsage;
         }
     }
+    if (o.realisticTiming) target.SetTiming(TimingModel::Realistic());
     target.SetBootState(o.emulateFlashState ? kFlashLoaderState : kBootRomState);
     target.SetFaults(MakeFaultPlan(o.faults));
     EmulatedDeviceTree tree(target);
@@ -208,6 +209,13 @@ int UsageFailure(const Options& options, const std::string& problem)
         JsonOutput(stdout).Emit(result);
     }
     return kExitUsage;
+}
+
+std::optional<int> RefuseUnusableStore(const Options& options)
+{
+    std::unique_ptr<IRecordStore> store;
+    if (options.records.empty()) return std::nullopt;
+    return UseRecordStore(options, store);
 }
 
 int RunVaneUpgrade(const Options& options)

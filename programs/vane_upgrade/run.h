@@ -1,11 +1,16 @@
 #pragma once
 // vane-upgrade after its command line was read: the log and trace files, the
 // device link (SG_IO and udev, or the emulated target), then the command.
+#include <optional>
 #include <string>
 
 #include "programs/vane_upgrade/options.h"
 
 int RunVaneUpgrade(const Options& options);
+
+// With --records: the exit code when the store cannot serve the jobs (the
+// line is written), before any target is touched; nothing when it can.
+std::optional<int> RefuseUnusableStore(const Options& options);
 
 // Wrong usage found before the run: the error line on standard error, and
 // with --json the result event on standard output. Returns the exit code.

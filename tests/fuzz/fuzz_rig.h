@@ -19,7 +19,7 @@
 #include "emulator/emulated_device_tree.h"
 #include "emulator/emulated_target.h"
 #include "platform/headless/headless_window.h"
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 #include "unit/backup_folder_files.h"
 
 inline void FuzzCheck(bool holds, const char* promise)

@@ -71,7 +71,8 @@ mount -t configfs configfs /sys/kernel/config
 udevadm trigger --type=subsystems --action=add
 udevadm trigger --type=devices --action=add
 udevadm settle --timeout=30
-modprobe dummy_hcd || say "NOTE module dummy_hcd did not load"
+# Three controller pairs: the gang scenario puts a target on each.
+modprobe dummy_hcd num=3 || say "NOTE module dummy_hcd did not load"
 udevadm settle --timeout=30
 say "TIME stacks_ready $(now_ms)"
 
@@ -425,13 +426,67 @@ scenario_phase_error() {
   fi
 }
 
+# Three targets at once, each on its own controller: upgrade --all follows
+# each at its port through its re-enumeration; every flash ends up holding
+# the image, and with a records store three records say completed.
+count_targets() {
+  n=0
+  for usb in /sys/bus/usb/devices/*; do
+    [ -f "$usb/idVendor" ] || continue
+    [ "$(cat "$usb/idVendor")" = 0416 ] && [ "$(cat "$usb/idProduct")" = b190 ] || continue
+    for sg in "$usb"/*/host*/target*/*/scsi_generic/sg*; do
+      [ -e "$sg" ] && n=$((n + 1)) && break
+    done
+  done
+  echo $n
+}
+scenario_gang() {
+  gang_pids=''
+  for i in 0 1 2; do
+    rm -f /tmp/gang$i.bin
+    "$GADGET" --name gang$i --ffs /dev/ffs-gang$i --udc dummy_udc.$i --flash /tmp/gang$i.bin \
+      --log /tmp/out/gang.gadget$i-log.txt --volume /rig/volume.img 2>/tmp/out/gang.gadget$i-err.txt &
+    gang_pids="$gang_pids $!"
+  done
+  deadline=$(($(now_ms) + 60000))
+  while [ "$(count_targets)" -lt 3 ] && [ "$(now_ms)" -lt "$deadline" ]; do sleep 0.2; done
+  udevadm settle --timeout=30
+  found=$(count_targets)
+  records=''
+  "$TOOL" --help 2>/dev/null | grep -q -- '--records' && records='--records /tmp/out/gang.records.db'
+  [ "$found" -eq 3 ] && run_tool gang 400 --yes $records upgrade --all
+  for pid in $gang_pids; do kill -TERM "$pid" 2>/dev/null; done
+  for pid in $gang_pids; do wait "$pid"; done
+  completed_records=3
+  if [ -n "$records" ] && [ "$found" -eq 3 ]; then
+    (cd /tmp/work && "$TOOL" --records /tmp/out/gang.records.db records >/tmp/out/gang.records.txt 2>&1)
+    completed_records=$(grep -c completed /tmp/out/gang.records.txt)
+  fi
+  size=$(stat -c %s "$IMAGE")
+  flashes=0
+  for i in 0 1 2; do cmp -n "$size" /tmp/gang$i.bin "$IMAGE" >/dev/null 2>&1 && flashes=$((flashes + 1)); done
+  if [ "$found" -ne 3 ]; then
+    fail gang "$found targets enumerated, not 3"
+  elif [ $CODE -ne 0 ] || [ "$(grep -Ec 'completed +[0-9]+:[0-9][0-9]$' /tmp/out/gang.out.txt)" -ne 3 ]; then
+    fail gang "exit $CODE, not three completed targets"
+  elif [ $flashes -ne 3 ]; then
+    fail gang "$flashes of 3 flashes hold the image"
+  elif [ "$completed_records" -lt 3 ]; then
+    fail gang "$completed_records records say completed, not 3"
+  elif ! tool_clean gang; then
+    fail gang "sanitizer report"
+  else
+    pass gang "3 targets completed at once in $ELAPSED ms${records:+, 3 records}"
+  fi
+}
+
 run_scenarios() {
   scenarios=$(sed -n 's/.*rig\.scenarios=\([^ ]*\).*/\1/p' /proc/cmdline | tr ',' ' ')
   [ -f /rig/60-vane-upgrade.rules ] && install_rule
   for scenario in $scenarios; do
     echo "rig: --- $scenario"
     case $scenario in
-    sg_raw | disk | plugdev | list | upgrade | version | dump | no_return | phase_error) "scenario_$scenario" ;;
+    sg_raw | disk | plugdev | list | upgrade | version | dump | no_return | phase_error | gang) "scenario_$scenario" ;;
     *) fail "$scenario" "no such scenario" ;;
     esac
     [ -n "$GADGET_PID" ] && gadget_stop "$scenario"

@@ -5,7 +5,7 @@
 # vane-upgrade against it through the real USB, SCSI, sg and udev stack.
 #
 # Usage: run_rig.sh [SCENARIO...]   (default: all, in the order below)
-#   scenarios: sg_raw disk plugdev list upgrade version dump no_return phase_error
+#   scenarios: sg_raw disk plugdev list upgrade version dump no_return phase_error gang
 # Environment:
 #   VANE_UPGRADE, VANE_GADGET, MAKE_DEMO_IMAGES   the programs (required)
 #   RIG_WORK      cache and results folder (default: kernel-rig beside vane-upgrade)
@@ -15,7 +15,7 @@
 # RIG_WORK/cache; qemu-system-x86 is installed on the host when missing.
 set -euo pipefail
 
-ALL_SCENARIOS=(sg_raw disk plugdev list upgrade version dump no_return phase_error)
+ALL_SCENARIOS=(sg_raw disk plugdev list upgrade version dump no_return phase_error gang)
 MODULES=(usb-common usbcore udc-core scsi_common scsi_mod sg sd_mod usb-storage configfs libcomposite usb_f_fs dummy_hcd)
 # Bump when the base initramfs is built differently.
 BASE_LAYOUT=6

@@ -23,7 +23,7 @@
 #include "emulator/emulated_target.h"
 #include "platform/linux/sg_io_pass_through.h"
 #include "platform/linux/udev_device_tree.h"
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 #include "programs/vane_upgrade/dialog_session.h"
 #include "programs/vane_upgrade/human_output.h"
 #include "programs/vane_upgrade/udev_bus_events.h"

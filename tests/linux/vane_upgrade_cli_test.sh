@@ -26,6 +26,17 @@ image_size() { stat -c %s Data/Vane_TX_V1030.fir; }
 
 "$MAKE_DEMO_IMAGES" Data || fail "make_demo_images failed"
 
+# The runs over several targets read the event lines of single-target runs.
+case "$case_name" in
+fleet_all | fleet_watch)
+  said=$("$VANE_UPGRADE" --emulate --json version 2>&1 >/dev/null)
+  if [[ $said == *"not expected"* ]]; then
+    echo "SKIP ($case_name): this build has no --json"
+    exit 0
+  fi
+  ;;
+esac
+
 case "$case_name" in
 upgrade_version_dump)
   run --emulate --emulate-flash flash.bin --trace trace.txt --log log.txt upgrade
@@ -186,6 +197,64 @@ no_target)
   code=$?
   expect_code 3
   ;;
+fleet_all)
+  # Target 2 fails; the others complete all the same, each in its own flash
+  # file, each with its own series number from the store and its own record.
+  export XDG_STATE_HOME=$work/state
+  run --records line.sqlite serial-next 1A000
+  expect_code 0
+  run --emulate-targets 3 --emulate-fault fail:20@2 --emulate-flash-dir flash --records line.sqlite upgrade --all \
+    --serial-offset 3F000
+  expect_code 1
+  expect_out "emu-1: completed"
+  expect_out "emu-2: failed"
+  expect_out "emu-2: Status: Connected"
+  for i in 1 3; do
+    grep -Eq "^emu-$i +Vane_TX_V1020 -> Vane_TX_V1030 +1A00[0-2] +completed +0:[0-9][0-9]$" out.txt || fail "summary row of emu-$i"
+    cmp -n "$(image_size)" flash/emu-$i.bin Data/Vane_TX_V1030.fir || fail "emu-$i does not hold the image"
+  done
+  grep -Eq "^emu-2 +.* failed" out.txt || fail "summary row of emu-2"
+  run --records line.sqlite records --serials
+  [ "$(grep -Ec '^1A00[0-2] +burned +[^ ]+ +emu-[13] ' out.txt)" -eq 2 ] || fail "two numbers burned, one for each of emu-1 and emu-3"
+  grep -Eq '^1A00[0-2] +void +[^ ]+ +emu-2 ' out.txt || fail "the number of emu-2 is not void"
+  run --emulate-targets 3 --emulate-flash-dir flash version --all
+  expect_code 0
+  grep -Eq "^emu-3 +Vane_TX_V1030 -> - +- +completed" out.txt || fail "version row of emu-3"
+  # --json: the runs' event lines and nothing else, one result per target.
+  run --emulate-targets 2 --emulate-fault fail:20@2 --json upgrade --all
+  expect_code 1
+  ! grep -qv '^{.*"port":"emu-[12]".*}$' out.txt || fail "a line that is not an event of a target"
+  [ "$(grep -c '"event":"result"' out.txt)" -eq 2 ] || fail "one result per target expected"
+  ;;
+fleet_watch)
+  run --emulate-targets 3 --emulate-arrive-every 200 upgrade --watch --count 3
+  expect_code 0
+  [ "$(grep -Ec '^emu-[123] +Vane_TX_V1020 -> Vane_TX_V1030 +- +completed' out.txt)" -eq 3 ] || fail "three completed rows expected"
+  # Ctrl-C: the running job finishes, nothing new starts.
+  timeout --foreground 120 "$VANE_UPGRADE" --emulate-targets 2 --emulate-arrive-every 600000 --emulate-timing realistic upgrade --watch \
+    >out.txt 2>err.txt </dev/null &
+  pid=$!
+  for _ in $(seq 600); do grep -q "emu-1: Block Erasing" out.txt && break; sleep 0.1; done
+  grep -q "emu-1: Block Erasing" out.txt || fail "the job did not start"
+  kill -INT $pid
+  wait $pid
+  code=$?
+  expect_code 0
+  expect_err "no new job starts"
+  expect_out "emu-1: completed"
+  ! grep -q "emu-2" out.txt || fail "a job started after the interrupt"
+  ;;
+fleet_no_target)
+  command -v umockdev-run >/dev/null || fail "umockdev-run is missing"
+  for command in upgrade version; do
+    start=$(date +%s)
+    timeout 60 umockdev-run -- "$VANE_UPGRADE" $command --all >out.txt 2>err.txt </dev/null
+    code=$?
+    expect_code 3
+    expect_err "no transmitter found"
+    [ $(($(date +%s) - start)) -lt 20 ] || fail "$command --all took too long without a target"
+  done
+  ;;
 records)
   # Refused before anything is sent to the target: a malformed store, a
   # server that does not answer, a store with no number to hand out.
@@ -197,6 +266,11 @@ records)
   expect_err "cannot connect"
   [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected"
   [ ! -s trace.txt ] || fail "an unreachable store must send nothing"
+  # A station refuses once for all its targets, and starts none of them.
+  run --emulate-targets 3 --records "postgresql:///line?host=$work/no-server" upgrade --all
+  expect_code 1
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "one line of error expected for the station"
+  ! grep -q "emu-" out.txt || fail "no target may start with an unreachable store"
   run --emulate --trace trace.txt --records db.sqlite upgrade --serial-offset 3F000
   expect_code 1
   expect_err "serial-next"

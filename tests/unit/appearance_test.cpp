@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/control_table.h"
+#include "resources/control_table.h"
 #include "app/rodediz_dlg.h"
 #include "dialog_test_access.h"
 #include "emulator/emulated_device_tree.h"
 #include "emulator/emulated_target.h"
 #include "platform/headless/headless_window.h"
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 #include "recording_canvas.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/portable/file_system.h"
+#include "ports/file_system.h"
 
 class FilesWithBackupFolder final : public IFileSystem {
 public:

@@ -20,7 +20,7 @@
 #include "emulator/emulated_device_tree.h"
 #include "emulator/emulated_target.h"
 #include "platform/headless/headless_window.h"
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 
 namespace fs = std::filesystem;
 

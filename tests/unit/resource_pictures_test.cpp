@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/control_table.h"
+#include "resources/control_table.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/control_table.h"
+#include "resources/control_table.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "emulator/emulated_device_tree.h"
 #include "emulator/memory_device_tree.h"
 #include "platform/headless/headless_window.h"
-#include "platform/portable/registry.h"
+#include "ports/registry.h"
 #include "programs/vane_upgrade/chosen_target_tree.h"
 
 namespace {

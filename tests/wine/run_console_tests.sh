@@ -112,7 +112,7 @@ for PRESET in $PRESETS; do
     cmp -s "$CASE_DIR/flash.bin" "$CASE_DIR/before.bin" || fail "the declined upgrade changed the flash"
     end
 
-    # Wrong usage: exit 2 with one line; the stores of Linux are refused by name.
+    # Wrong usage: exit 2 with one line; the stores of Linux and --all are refused by name.
     begin usage
     vu --emulate upgrade --frobnicate
     expect_code 2
@@ -122,6 +122,10 @@ for PRESET in $PRESETS; do
     expect_err "SQLite and PostgreSQL stores are kept on Linux"
     vu --emulate --records 'postgresql:///line?host=/tmp' upgrade
     expect_code 2
+    # Several targets at once are not supervised here yet: refused, nothing started.
+    vu --emulate --emulate-targets 3 upgrade --all
+    expect_code 2
+    expect_err "one vane-upgrade.exe per target"
     end
 
     # The real link on a machine without the target: exit 3, soon.

@@ -1,4 +1,4 @@
-#include "app/control_table.h"
+#include "resources/control_table.h"
 
 namespace {
 

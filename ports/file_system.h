@@ -30,6 +30,7 @@ enum class FileOpenMode {
     Read,           // existing file, reading, sharing allowed for reading and writing
     CreateWrite,    // create or truncate, writing, sharing allowed
     CreateReadWrite,// create when missing (never truncate), reading and writing
+    CreateNew,      // create a file that does not exist yet (fails when it does), writing
 };
 
 class IFileSystem {

@@ -85,6 +85,14 @@ for PRESET in $PRESETS; do
     PROGRAM="$(cd "$ROOT/build/$PRESET" && pwd)/vane-upgrade.exe"
     # Wine takes a Unix path to the program, and its own paths for the program's arguments.
 
+    # It asks for an administrator, as the window does (raw volume access, HKEY_LOCAL_MACHINE).
+    begin manifest
+    out=$(cd "$ROOT/build/$PRESET" && WINEDEBUG=-all timeout 120 "$LOADER" ./windows_checks.exe manifest vane-upgrade.exe 2>&1)
+    CODE=$?
+    expect_code 0
+    [ "$CODE" = 0 ] || echo "$out" | tr -d '\r' | head -3
+    end
+
     # From the boot ROM (the flash loader first) to "Complete!"; the flash file holds the image.
     begin upgrade
     vu --emulate --emulate-flash flash.bin --yes upgrade

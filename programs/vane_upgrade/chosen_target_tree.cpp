@@ -114,5 +114,7 @@ std::string ChosenTargetTree::NodeOf(DeviceHandle handle)
 std::string ChosenTargetTree::Port()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return port_.empty() ? lastTargetPort_ : port_;
+    if (!port_.empty()) return port_;
+    // Of several targets, which one a volume belongs to is not known here.
+    return portsSeen_.size() == 1 ? lastTargetPort_ : std::string();
 }

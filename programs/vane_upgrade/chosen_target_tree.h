@@ -27,7 +27,8 @@ public:
 
     // The letter ("E:") a handle of this tree was opened on, "" for none.
     std::string NodeOf(DeviceHandle handle);
-    // The port of the target last opened, or the chosen one.
+    // The chosen (or latched) port, else the port of the only target seen;
+    // "" when neither is known.
     std::string Port();
 
     DeviceInfoSet GetPresentDevices() override { return inner_.GetPresentDevices(); }

@@ -3,6 +3,7 @@
 // volumes) and SCSI pass-through on the opened volume.
 #include "programs/vane_upgrade/device_link.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -44,25 +45,40 @@ int ListDevices(Front& front, IScsiPassThrough& port, IDeviceTree& machine)
     for (const std::string& targetPort : ports) {
         if (!choice.empty() && DriveLetterChoice(choice) == 0 && targetPort != choice) continue;
         ChosenTargetTree tree(machine, targetPort.empty() ? choice : targetPort, UsbPortOfNode);
-        for (char letter : DiscoverLetters(tree)) {
+        // A volume reached along two paths repeats its letter.
+        std::vector<char> letters;
+        for (char letter : DiscoverLetters(tree))
+            if (std::find(letters.begin(), letters.end(), letter) == letters.end()) letters.push_back(letter);
+        bool opened = false;
+        std::string refusedLetter, refusal;
+        for (char letter : letters) {
             const std::string path = std::string("\\\\.\\") + letter + ":";
             DeviceHandle handle = nullptr;
             std::string openError;
             if (!tree.OpenVolume(path, handle, openError)) {
                 if (DriveLetterChoice(choice) != 0 && DriveLetterChoice(choice) != letter) continue;
-                ++listed;
                 while (!openError.empty() && (openError.back() == '\n' || openError.back() == '\r')) openError.pop_back();
-                front.reporter.Target(targetPort.empty() ? "-" : targetPort, std::string(1, letter) + ":",
-                                      "cannot be opened: " + openError);
+                if (refusedLetter.empty()) {
+                    refusedLetter = std::string(1, letter) + ":";
+                    refusal = "cannot be opened: " + openError;
+                }
                 continue;
             }
             ++listed;
+            opened = true;
             std::string version;
             const bool read = ReadFirmwareVersion(link, handle, version);
             front.reporter.Target(tree.Port().empty() ? "-" : tree.Port(), std::string(1, letter) + ":",
                                   read ? version : "version unreadable");
             tree.CloseVolume(handle);
-            break; // one line per target: its first volume that opens
+            // One line per target, its first volume that opens; without known
+            // ports, one line per volume that opens.
+            if (!targetPort.empty()) break;
+        }
+        // A target none of whose volumes opens is listed with the first refusal.
+        if (!opened && !refusedLetter.empty()) {
+            ++listed;
+            front.reporter.Target(targetPort.empty() ? "-" : targetPort, refusedLetter, refusal);
         }
     }
     if (listed == 0) {

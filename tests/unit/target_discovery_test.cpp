@@ -528,9 +528,10 @@ TEST(ChosenTarget, PortShowsOnlyItsTargetAndALetterIsFollowedByItsPortThroughRee
     EXPECT_EQ(enumerate(bySecondPort), Letters("E"));
     EXPECT_EQ(m.tree.LiveSets(), 0);
 
-    // With both attached, a letter cannot tell its port: the choice stays the letter.
+    // With both attached, a letter cannot tell its port: the choice stays the letter, no port is named.
     ChosenTargetTree byLetterOfTwo(m.tree, "E:", portOf);
     EXPECT_EQ(enumerate(byLetterOfTwo), Letters("GE"));
     ASSERT_TRUE(byLetterOfTwo.OpenVolume("\\\\.\\E:", handle, error));
     EXPECT_FALSE(byLetterOfTwo.OpenVolume("\\\\.\\G:", handle, error));
+    EXPECT_EQ(byLetterOfTwo.Port(), "") << "no guess at which target's port the letter is";
 }

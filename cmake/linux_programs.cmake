@@ -35,6 +35,7 @@ target_link_libraries(vane_records PUBLIC PkgConfig::SQLITE3 PkgConfig::LIBPQ)
 
 # The pieces of the console front end (a library, so that the tests reach them).
 vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
+list(FILTER FRONT_END_SOURCES EXCLUDE REGEX "_win32\\.cpp$")
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
 target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core vane_records
                       CLI11::CLI11 PkgConfig::NETTLE nlohmann_json::nlohmann_json)

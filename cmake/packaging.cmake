@@ -4,6 +4,11 @@
 # completion and the documents Debian asks for. Build it from a tree configured
 # with CMAKE_INSTALL_PREFIX=/usr (the release preset): the program names its
 # udev rule by the path it was configured with.
+if(WIN32)
+  # Windows builds make the release archive instead.
+  include(${CMAKE_CURRENT_LIST_DIR}/windows_packaging.cmake)
+  return()
+endif()
 include(GNUInstallDirs)
 
 set(VANE_PACKAGE_NAME "vane-upgrade")

@@ -81,3 +81,53 @@ add_custom_target(demo_data ALL
   DEPENDS vane_host_tools
   COMMENT "Writing the demo images into ${CMAKE_BINARY_DIR}/Data"
   VERBATIM)
+
+# The console program vane-upgrade.exe: the front end's portable pieces with
+# its Windows files (*_win32.cpp), on the window's backends, with the manifest.
+# Its two header-only libraries come from the build machine's /usr/include;
+# only their folders are put on the include path, beside MinGW's own headers.
+find_path(VANE_CLI11_HEADERS CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH)
+find_path(VANE_JSON_HEADERS nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH)
+if(NOT VANE_CLI11_HEADERS OR NOT VANE_JSON_HEADERS)
+  message(FATAL_ERROR "vane-upgrade.exe needs the headers of libcli11-dev and nlohmann-json3-dev")
+endif()
+set(vane_host_headers ${CMAKE_BINARY_DIR}/host-headers)
+file(MAKE_DIRECTORY ${vane_host_headers})
+foreach(link CLI:${VANE_CLI11_HEADERS} nlohmann:${VANE_JSON_HEADERS})
+  string(REPLACE ":" ";" parts ${link})
+  list(GET parts 0 name)
+  list(GET parts 1 root)
+  if(NOT EXISTS ${vane_host_headers}/${name})
+    file(CREATE_LINK ${root}/${name} ${vane_host_headers}/${name} SYMBOLIC)
+  endif()
+endforeach()
+
+vane_sources(WIN_RECORDS_SOURCES records)
+add_library(vane_records STATIC ${WIN_RECORDS_SOURCES})
+target_include_directories(vane_records PUBLIC ${CMAKE_SOURCE_DIR})
+# gmtime_r and the other POSIX reentrant calls of the MinGW runtime.
+target_compile_definitions(vane_records PUBLIC _POSIX_THREAD_SAFE_FUNCTIONS)
+
+vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
+list(FILTER FRONT_END_SOURCES EXCLUDE REGEX "_linux\\.cpp$")
+add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
+target_include_directories(vane_upgrade_front_end SYSTEM PUBLIC ${vane_host_headers})
+target_compile_definitions(vane_upgrade_front_end PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+# The portable headers keep the window layer's names out; only the file of
+# the device notifications' window needs them.
+set(vane_front_end_portable ${FRONT_END_SOURCES})
+list(FILTER vane_front_end_portable EXCLUDE REGEX "(volume_bus_events|usb_ports)_win32\\.cpp$")
+set_source_files_properties(${vane_front_end_portable} PROPERTIES COMPILE_DEFINITIONS "NOUSER;NOGDI")
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_win32 vane_headless vane_emulator vane_core vane_records bcrypt)
+set(vane_version_header ${CMAKE_BINARY_DIR}/generated/programs/vane_upgrade/program_version.h)
+add_custom_target(vane_program_version
+  COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DOUTPUT=${vane_version_header}
+          -P ${CMAKE_SOURCE_DIR}/cmake/program_version.cmake
+  BYPRODUCTS ${vane_version_header}
+  COMMENT "Program version" VERBATIM)
+add_dependencies(vane_upgrade_front_end vane_program_version)
+target_include_directories(vane_upgrade_front_end PRIVATE ${CMAKE_BINARY_DIR}/generated)
+
+add_executable(vane-upgrade ${CMAKE_SOURCE_DIR}/programs/vane_upgrade_main.cpp ${VANE_MANIFEST_RC})
+target_link_libraries(vane-upgrade PRIVATE vane_upgrade_front_end vane_win32 "$<LINK_GROUP:RESCAN,vane_core,vane_headless>")
+target_link_options(vane-upgrade PRIVATE -static)

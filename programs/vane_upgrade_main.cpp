@@ -1,4 +1,4 @@
-// vane-upgrade: the console front end of the upgrade dialog on Linux.
+// vane-upgrade: the console front end of the upgrade dialog (Linux and Windows).
 #include <cstdio>
 
 #include "programs/vane_upgrade/fleet.h"

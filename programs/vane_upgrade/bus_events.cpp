@@ -1,6 +1,5 @@
 #include "programs/vane_upgrade/bus_events.h"
 
-#include "device/diagnostics.h"
 #include "framework/messages.h"
 
 void EmulatedBusEvents::Attach(std::function<void(uintptr_t event)> deliver)
@@ -12,8 +11,3 @@ void EmulatedBusEvents::Attach(std::function<void(uintptr_t event)> deliver)
 }
 
 void EmulatedBusEvents::Detach() { target_.SetBusListener(nullptr); }
-
-void UdevBusEvents::Attach(std::function<void(uintptr_t event)> deliver)
-{
-    if (!monitor_.Start(std::move(deliver), problem_)) DiagPrintf("%s\n", problem_.c_str());
-}

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "emulator/emulated_target.h"
-#include "platform/linux/udev_hotplug_monitor.h"
 
 class IBusEvents {
 public:
@@ -31,17 +30,4 @@ public:
 
 private:
     EmulatedTarget& target_;
-};
-
-// udev's events, from the hotplug monitor's thread.
-class UdevBusEvents final : public IBusEvents {
-public:
-    void Attach(std::function<void(uintptr_t event)> deliver) override;
-    void Detach() override { monitor_.Stop(); }
-    // Why hotplug is off, when the monitor could not start ("" otherwise).
-    const std::string& Problem() const { return problem_; }
-
-private:
-    UdevHotplugMonitor monitor_;
-    std::string problem_;
 };

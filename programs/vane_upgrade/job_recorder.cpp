@@ -1,13 +1,11 @@
 #include "programs/vane_upgrade/job_recorder.h"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <climits>
 #include <cstdio>
 
 #include "firmware/image_name.h"
 #include "programs/vane_upgrade/file_digest.h"
+#include "programs/vane_upgrade/host_name.h"
 #include "programs/vane_upgrade/record_store_access.h"
 #include "programs/vane_upgrade/records_commands.h"
 
@@ -35,9 +33,8 @@ uint64_t UnixNowMs()
 std::string StationName(const Options& options)
 {
     if (!options.station.empty()) return options.station;
-    char host[HOST_NAME_MAX + 1] = {};
-    if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "unknown";
-    return host;
+    const std::string host = HostName();
+    return host.empty() ? "unknown" : host;
 }
 
 JobRecorder::JobRecorder(IRecordStore& store, const Options& options, Complain complain)

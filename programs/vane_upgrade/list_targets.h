@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "device/ibr_commands.h"
-#include "platform/linux/target_location.h"
 
 // The version text of the identity block (its first 13 characters, up to a
 // zero), read with the same two commands as the window's version read.

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "firmware/image_name.h"
-#include "platform/linux/target_location.h"
+#include "programs/vane_upgrade/device_choice.h"
 #include "programs/vane_upgrade/program_version.h"
 #include "programs/vane_upgrade/record_store_access.h"
 #include "programs/vane_upgrade/serial_file.h"
@@ -87,8 +87,8 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
     if (!o.emulate && (!o.emulateFlash.empty() || o.emulateFlashState || !faultTexts.empty() || o.realisticTiming))
         return "--emulate-flash, --emulate-state, --emulate-fault and --emulate-timing need --emulate";
     if (o.emulate && !o.device.empty()) return "--device chooses a real target: it cannot be used with --emulate";
-    if (!o.device.empty() && !DeviceSelector::Parse(o.device))
-        return "--device " + o.device + ": expected a USB port path (1-1.4) or an sg node (/dev/sg2)";
+    if (!o.device.empty() && !IsDeviceChoice(o.device))
+        return "--device " + o.device + ": expected " + DeviceChoiceForms();
     for (const std::string& text : faultTexts) {
         const std::optional<FaultOption> fault = ParseFaultOption(text);
         if (!fault)
@@ -267,7 +267,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     std::vector<std::string> faultTexts;
     bool yes = false, no = false, json = false, verbose = false, quiet = false;
 
-    app.add_option("--device", o.device, "Use only the target at this USB port path (1-1.4) or sg node (/dev/sg2)");
+    app.add_option("--device", o.device, std::string("Use only the target at ") + DeviceChoiceForms());
     app.set_version_flag("--version", ProgramVersionText(), "Show the program's version and end");
     app.add_flag("-v,--verbose", verbose, "Show every change of the window's texts");
     app.add_flag("-q,--quiet", quiet, "Show only questions, errors and the result");
@@ -293,7 +293,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--emulate-flash-dir", o.emulateFlashDir, "Emulated target I keeps its flash in DIR/emu-I.bin");
     app.add_option("--emulate-arrive-every", o.arriveEveryMs, "With --watch: the emulated targets arrive MS apart")
         ->check(CLI::Range(1, 3600000));
-    app.add_option("--records", o.records, "Keep a record of every job in STORE (an SQLite file or a postgresql:// URI)");
+    app.add_option("--records", o.records, std::string("Keep a record of every job in STORE (") + RecordStoreForms() + ")");
     app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
 
     CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");

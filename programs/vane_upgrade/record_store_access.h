@@ -8,6 +8,8 @@
 
 #include "records/record_store.h"
 
+// How --records names a store on this platform, for its help.
+const char* RecordStoreForms();
 // Why STORE is malformed (a usage error), or nothing when it may be opened.
 std::optional<std::string> StoreLocationProblem(const std::string& location);
 // The store as messages name it: a URI's password is masked.

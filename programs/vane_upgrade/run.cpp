@@ -1,8 +1,7 @@
 #include "programs/vane_upgrade/run.h"
 
-#include <unistd.h>
-
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -12,15 +11,13 @@
 #include "device/diagnostics.h"
 #include "emulator/emulated_device_tree.h"
 #include "emulator/emulated_target.h"
-#include "platform/linux/access_hint.h"
-#include "platform/linux/sg_io_pass_through.h"
-#include "platform/linux/udev_device_tree.h"
-#include "platform/linux/udev_target_scan.h"
 #include "ports/registry.h"
 #include "programs/vane_upgrade/bus_events.h"
+#include "programs/vane_upgrade/device_link.h"
 #include "programs/vane_upgrade/dialog_session.h"
 #include "programs/vane_upgrade/emulation.h"
 #include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/front.h"
 #include "programs/vane_upgrade/job_recorder.h"
 #include "programs/vane_upgrade/list_targets.h"
 #include "programs/vane_upgrade/message_boxes.h"
@@ -29,6 +26,7 @@
 #include "programs/vane_upgrade/json_output.h"
 #include "programs/vane_upgrade/record_store_access.h"
 #include "programs/vane_upgrade/records_commands.h"
+#include "programs/vane_upgrade/terminal.h"
 #include "programs/vane_upgrade/tracing_pass_through.h"
 
 namespace {
@@ -62,7 +60,7 @@ std::unique_ptr<IEventSink> MakeOutput(const Options& options, HumanOutput*& hum
 {
     human = nullptr;
     if (options.output == OutputMode::Json) return std::make_unique<JsonOutput>(stdout);
-    auto output = std::make_unique<HumanOutput>(stdout, stderr, isatty(STDOUT_FILENO) != 0, VerbosityOf(options.output));
+    auto output = std::make_unique<HumanOutput>(stdout, stderr, OutputIsTerminal(), VerbosityOf(options.output));
     human = output.get();
     return output;
 }
@@ -74,120 +72,50 @@ std::string DefaultPortName(const Options& options)
     return options.device.empty() ? "-" : options.device;
 }
 
-class Front;
 // The front that an interrupt tells its result through.
 std::mutex g_interruptibleMutex;
 Front* g_interruptible = nullptr;
 void TellInterrupted(int exitCode);
-
-// What every command works with: the output, the boxes, the link.
-class Front {
-public:
-    explicit Front(const Options& options)
-        : options(options),
-          output(MakeOutput(options, human)),
-          reporter(*output, clock, WallClockMs, DefaultPortName(options)),
-          boxes(options.questions, isatty(STDIN_FILENO) != 0, stderr, ReadAnswerLine)
-    {
-        {
-            std::lock_guard<std::mutex> lock(g_interruptibleMutex);
-            g_interruptible = this;
-        }
-        interrupts::SetLastWords(TellInterrupted);
-        if (!options.portName.empty()) reporter.SetPort(options.portName, true);
-        boxes.SetBeforePrint([this] {
-            if (human != nullptr) human->ClearBar();
-        });
-        boxes.SetSilent(options.output == OutputMode::Json);
-        boxes.SetObserver([this](const std::string& caption, const std::string& text, std::optional<bool> ok) {
-            if (ok) reporter.Question(caption, text, *ok);
-            else reporter.Message(caption, text);
-        });
-    }
-
-    ~Front()
-    {
-        interrupts::SetLastWords(nullptr);
-        std::lock_guard<std::mutex> lock(g_interruptibleMutex);
-        g_interruptible = nullptr;
-    }
-
-    // Any thread (the tree tells of nodes it may not open from the monitor's).
-    void Complain(const std::string& line)
-    {
-        {
-            std::lock_guard<std::mutex> lock(complaintMutex);
-            if (firstComplaint.empty()) firstComplaint = line;
-        }
-        reporter.Error(line);
-    }
-
-    // The last event of every run (an interrupt's comes from the signals'
-    // thread, while the session may still write its report: it is not read).
-    void Finish(int code)
-    {
-        if (finished.exchange(true)) return;
-        ConsoleEvent result;
-        result.outcome = OutcomeOfExitCode(code, code != kExitInterrupted && report.declined);
-        result.exitCode = code;
-        if (code == kExitInterrupted) {
-            result.text = "interrupted";
-        } else {
-            result.text = report.text;
-            result.serial = report.serial;
-            result.image = report.image;
-            result.identity = report.identity;
-            std::lock_guard<std::mutex> lock(complaintMutex);
-            if (result.text.empty()) result.text = firstComplaint;
-        }
-        reporter.Result(result);
-    }
-
-    // The port the dialog sends through: the device's own, or the tracer in front of it.
-    IScsiPassThrough& Port(IScsiPassThrough& device, std::FILE* trace)
-    {
-        if (trace == nullptr) return device;
-        tracer = std::make_unique<TracingPassThrough>(device, [trace](const std::string& line) {
-            std::fprintf(trace, "%s\n", line.c_str());
-            std::fflush(trace);
-        });
-        return *tracer;
-    }
-
-    int RunSession(IScsiPassThrough& port, IDeviceTree& tree, IBusEvents& bus,
-                   std::function<void(DeviceHandle, std::string&, std::string&)> locate)
-    {
-        SessionParts parts{{clock, port, tree, registry, PlatformFileSystem()}, bus, reporter, boxes,
-                           [this](const std::string& line) { Complain(line); }, std::move(locate),
-                           [this](int code) {
-                               if (recorder) recorder->Finish(); // the record before the program leaves
-                               Finish(code);
-                           },
-                           recorder ? &recorder->Report() : nullptr,
-                           recorder && options.serialFromStore ? recorder.get() : nullptr};
-        return RunDialogSession(options, parts, report);
-    }
-
-    const Options& options;
-    SystemClock clock;
-    MemoryRegistry registry;
-    HumanOutput* human = nullptr;
-    std::unique_ptr<IEventSink> output;
-    EventReporter reporter;
-    ConsoleMessageBoxes boxes;
-    SessionReport report; // written by the session on the main thread
-    std::mutex complaintMutex;
-    std::string firstComplaint;
-    std::atomic<bool> finished{false};
-    std::unique_ptr<TracingPassThrough> tracer;
-    std::unique_ptr<JobRecorder> recorder; // with --records, for a job
-};
 
 void TellInterrupted(int exitCode)
 {
     std::lock_guard<std::mutex> lock(g_interruptibleMutex);
     if (g_interruptible != nullptr) g_interruptible->Finish(exitCode);
 }
+
+} // namespace
+
+Front::Front(const Options& options)
+    : options(options),
+      output(MakeOutput(options, human)),
+      reporter(*output, clock, WallClockMs, DefaultPortName(options)),
+      boxes(options.questions, InputIsTerminal(), stderr, ReadAnswerLine)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+        g_interruptible = this;
+    }
+    interrupts::SetLastWords(TellInterrupted);
+    if (!options.portName.empty()) reporter.SetPort(options.portName, true);
+    boxes.SetBeforePrint([this] {
+        if (human != nullptr) human->ClearBar();
+    });
+    boxes.SetSilent(options.output == OutputMode::Json);
+    boxes.SetObserver([this](const std::string& caption, const std::string& text, std::optional<bool> ok) {
+        if (ok) reporter.Question(caption, text, *ok);
+        else reporter.Message(caption, text);
+    });
+}
+
+Front::~Front()
+{
+    interrupts::SetLastWords(nullptr);
+    std::lock_guard<std::mutex> lock(g_interruptibleMutex);
+    g_interruptible = nullptr;
+}
+
+
+namespace {
 
 int RunEmulated(Front& front, std::FILE* trace)
 {
@@ -226,63 +154,6 @@ int RunEmulated(Front& front, std::FILE* trace)
             if (code == kExitSuccess) code = kExitFailure;
         }
     }
-    return code;
-}
-
-int ListDevices(Front& front, IScsiPassThrough& port)
-{
-    std::vector<TargetLocation> found;
-    std::string error;
-    if (!ScanUdevTargets(found, error)) front.Complain(error);
-    DeviceSelector selector = front.options.device.empty() ? DeviceSelector() : *DeviceSelector::Parse(front.options.device);
-    int listed = 0;
-    IbrLink link(port);
-    for (const TargetLocation& target : found) {
-        if (!selector.Matches(target)) continue;
-        ++listed;
-        int errorNumber = 0;
-        std::string openError;
-        SgDevice* device = OpenSgDevice(target.sgNode, errorNumber, openError);
-        if (device == nullptr) {
-            if (IsAccessError(errorNumber)) front.Complain(AccessProblemLine(target.sgNode));
-            front.reporter.Target(target.portPath, target.sgNode, "cannot be opened: " + openError);
-            continue;
-        }
-        std::string version;
-        const bool read = ReadFirmwareVersion(link, device, version);
-        front.reporter.Target(target.portPath, target.sgNode, read ? version : "version unreadable");
-        CloseSgDevice(device);
-    }
-    if (listed == 0) {
-        front.Complain("no transmitter found");
-        return kExitNoTarget;
-    }
-    return kExitSuccess;
-}
-
-int RunDevice(Front& front, std::FILE* trace)
-{
-    SgIoPassThrough sg;
-    IScsiPassThrough& port = front.Port(sg, trace);
-    if (front.options.command == Command::List) return ListDevices(front, port);
-    DeviceSelector selector = front.options.device.empty() ? DeviceSelector() : *DeviceSelector::Parse(front.options.device);
-    UdevDeviceTree tree(selector);
-    tree.SetAccessProblemListener([&front](const std::string& line) { front.Complain(line); });
-    UdevBusEvents bus;
-    // The port as given, or the one the target was found at.
-    auto portOfTarget = [&front, &tree]() -> std::string {
-        if (!front.options.device.empty()) return front.options.device;
-        const std::vector<TargetLocation> targets = tree.Targets();
-        return targets.empty() ? std::string() : targets.front().portPath;
-    };
-    if (front.recorder) front.recorder->SetPortSource(portOfTarget);
-    const int code = front.RunSession(port, tree, bus, [&tree](DeviceHandle handle, std::string& portPath, std::string& node) {
-        node = tree.NodeOf(handle);
-        for (const TargetLocation& target : tree.Targets())
-            if (target.sgNode == node) portPath = target.portPath;
-        if (node.empty()) node.assign(1, '-');
-    });
-    if (front.recorder) front.recorder->SetPort(portOfTarget());
     return code;
 }
 
@@ -376,7 +247,7 @@ int RunVaneUpgrade(const Options& options)
     } else {
         SilenceDiagnostics();
     }
-    DiagPrintf("Registry values are not kept on Linux\n");
+    NoteMachineRegistry();
 
     int code;
     {

@@ -26,6 +26,7 @@
 #include "ports/registry.h"
 #include "programs/vane_upgrade/dialog_session.h"
 #include "programs/vane_upgrade/human_output.h"
+#include "programs/vane_upgrade/udev_bus_events.h"
 #include "tests/linux/udev_testbed.h"
 
 namespace fs = std::filesystem;

@@ -1,6 +1,7 @@
 // Finding the target's volume in the device tree and opening it.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "emulator/memory_device_tree.h"
 #include "platform/headless/headless_window.h"
 #include "ports/registry.h"
+#include "programs/vane_upgrade/chosen_target_tree.h"
 
 namespace {
 
@@ -482,4 +484,54 @@ TEST(FindTargetVolume, EmulatedTargetReenumeratesAsANewVolume)
     uint8_t reply[8] = {};
     EXPECT_FALSE(rig.dlg->Link().CMD_IbrPing(first, reply)) << "the earlier handle is stale";
     EXPECT_TRUE(rig.dlg->Link().CMD_IbrPing(second, reply));
+}
+
+// ---------------------------------------------------------------- one target of several (vane-upgrade --device on Windows)
+
+TEST(ChosenTarget, PortShowsOnlyItsTargetAndALetterIsFollowedByItsPortThroughReenumeration)
+{
+    DiagnosticCapture lines;
+    Machine m;
+    const UsbStorage first = m.AddUsbStorage(kTargetUsbId, 'E');
+    std::map<DevNode, std::string> ports{{first.usb, "Port_#0001.Hub_#0001"}};
+    auto portOf = [&ports](DevNode node) { return ports.count(node) != 0 ? ports[node] : std::string(); };
+    auto enumerate = [](IDeviceTree& tree) {
+        g_driveLetters.clear();
+        EnumerateRemovableVolumes(tree, kTargetHardwareId);
+        return g_driveLetters;
+    };
+
+    // Chosen by letter: other letters do not open; the one that does names its target's port.
+    ChosenTargetTree byLetter(m.tree, "e:", portOf);
+    EXPECT_EQ(enumerate(byLetter), Letters("E"));
+    DeviceHandle handle = nullptr;
+    std::string error;
+    EXPECT_FALSE(byLetter.OpenVolume("\\\\.\\F:", handle, error));
+    ASSERT_TRUE(byLetter.OpenVolume("\\\\.\\E:", handle, error));
+    EXPECT_EQ(byLetter.NodeOf(handle), "E:");
+    EXPECT_EQ(byLetter.Port(), "Port_#0001.Hub_#0001");
+    byLetter.CloseVolume(handle);
+
+    // The target comes back with another letter, and a second target takes E:
+    // the choice follows the first target's port.
+    m.tree.UnmountLetter('E');
+    m.tree.MountLetter('G', first.volumeName);
+    const UsbStorage second = m.AddUsbStorage("USB\\VID_0416&PID_B190\\VANE0002", 'E');
+    ports[second.usb] = "Port_#0002.Hub_#0001";
+    EXPECT_EQ(enumerate(byLetter), Letters("G"));
+    EXPECT_TRUE(byLetter.OpenVolume("\\\\.\\G:", handle, error));
+
+    // Chosen by port: the other target's volumes are not found; every set is released.
+    ChosenTargetTree all(m.tree, "", portOf);
+    EXPECT_EQ(enumerate(all), Letters("GE"));
+    ChosenTargetTree bySecondPort(m.tree, "Port_#0002.Hub_#0001", portOf);
+    EXPECT_EQ(enumerate(bySecondPort), Letters("E"));
+    EXPECT_EQ(m.tree.LiveSets(), 0);
+
+    // With both attached, a letter cannot tell its port: the choice stays the letter, no port is named.
+    ChosenTargetTree byLetterOfTwo(m.tree, "E:", portOf);
+    EXPECT_EQ(enumerate(byLetterOfTwo), Letters("GE"));
+    ASSERT_TRUE(byLetterOfTwo.OpenVolume("\\\\.\\E:", handle, error));
+    EXPECT_FALSE(byLetterOfTwo.OpenVolume("\\\\.\\G:", handle, error));
+    EXPECT_EQ(byLetterOfTwo.Port(), "") << "no guess at which target's port the letter is";
 }

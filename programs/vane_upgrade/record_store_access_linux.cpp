@@ -48,6 +48,8 @@ std::string StateFolder()
 
 } // namespace
 
+const char* RecordStoreForms() { return "an SQLite file or a postgresql:// URI"; }
+
 std::string StoreShownName(const std::string& location)
 {
     if (!IsPostgresUri(location)) return location;

@@ -56,6 +56,19 @@ std::string FaultText(const FaultOption& fault)
     return std::string(kind) + ":" + std::to_string(fault.value);
 }
 
+namespace {
+
+// A port as part of a file name: a drive letter's colon (E:) and the other
+// characters no Windows file name may hold become '_'.
+std::string FileNamePart(std::string port)
+{
+    for (char& c : port)
+        if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) c = '_';
+    return port;
+}
+
+} // namespace
+
 std::vector<std::string> ChildArguments(const Options& o, const std::string& port, unsigned emulatedIndex)
 {
     std::vector<std::string> args;
@@ -69,8 +82,8 @@ std::vector<std::string> ChildArguments(const Options& o, const std::string& por
         if (own->takesValue && !attached) ++i; // its value goes with it
     }
     args.insert(args.end(), {"--json", "--port-name", port});
-    if (!o.logFile.empty()) args.insert(args.end(), {"--log", o.logFile + "." + port});
-    if (!o.traceFile.empty()) args.insert(args.end(), {"--trace", o.traceFile + "." + port});
+    if (!o.logFile.empty()) args.insert(args.end(), {"--log", o.logFile + "." + FileNamePart(port)});
+    if (!o.traceFile.empty()) args.insert(args.end(), {"--trace", o.traceFile + "." + FileNamePart(port)});
     if (!o.emulate) {
         args.insert(args.end(), {"--device", port});
         return args;

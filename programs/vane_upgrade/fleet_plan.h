@@ -19,7 +19,8 @@ std::string EmulatedPort(unsigned index);
 // targets, then --json, --port-name and what chooses the target: --device
 // PORT for a real one; --emulate with its flash file and its faults for an
 // emulated one (index from 1; 0 for the one target of plain --emulate).
-// --log and --trace name a file per target (FILE.PORT).
+// --log and --trace name a file per target (FILE.PORT, the characters a
+// file name cannot hold, such as a drive letter's colon, as '_').
 std::vector<std::string> ChildArguments(const Options& options, const std::string& port, unsigned emulatedIndex);
 
 // "fail:20": a fault as --emulate-fault takes it, without a target.

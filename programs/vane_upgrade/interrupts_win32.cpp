@@ -20,6 +20,7 @@ constexpr DWORD kJobPollMs = 50;
 std::atomic<bool> g_jobRunning{false};
 std::atomic<bool> g_noted{false};
 std::atomic<void (*)(int)> g_lastWords{nullptr};
+std::atomic<void (*)()> g_redirect{nullptr};
 
 void Say(const char* text)
 {
@@ -38,6 +39,19 @@ void Say(const char* text)
 // Runs on a thread the system starts for each event, never inside a device command.
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
+    if (void (*onSignal)() = g_redirect.load()) {
+        // A supervisor of several runs: its runs share the console and take
+        // the same event themselves; the supervisor only notes it. When the
+        // console closes, the runs use the grace the system gives, and so
+        // does the supervisor, to write what it can of their ends.
+        onSignal();
+        if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+        if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+            Sleep(kCloseGraceMs);
+            EndInterrupted();
+        }
+        return FALSE;
+    }
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
@@ -63,6 +77,8 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 void Install() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 void SetJobRunning(bool running) { g_jobRunning = running; }
+
+void Redirect(void (*onSignal)()) { g_redirect = onSignal; }
 
 void SetLastWords(void (*lastWords)(int exitCode)) { g_lastWords = lastWords; }
 

@@ -12,6 +12,7 @@
 
 #include "backup_folder_files.h"
 #include "operations/kept_bytes.h"
+#include "programs/vane_upgrade/command_line_quoting.h"
 #include "programs/vane_upgrade/fleet.h"
 #include "programs/vane_upgrade/fleet_plan.h"
 #include "programs/vane_upgrade/target_events.h"
@@ -133,6 +134,20 @@ TEST(FleetPlan, EachTargetsCommandLine)
     Options real = WithArguments({"upgrade", "--watch", "--count", "5", "--serial-offset", "3F000", "--serial-file", "s.txt"});
     EXPECT_EQ(ChildArguments(real, "1-1.4", 0), (Args{"upgrade", "--serial-offset", "3F000", "--serial-file", "s.txt", "--json",
                                                       "--port-name", "1-1.4", "--device", "1-1.4"}));
+    // A target known by its drive letter alone still gets a log file of its own.
+    Options logged = WithArguments({"--log", "runs\\log.txt", "upgrade", "--all"});
+    logged.logFile = "runs\\log.txt";
+    EXPECT_EQ(ChildArguments(logged, "E:", 0),
+              (Args{"upgrade", "--json", "--port-name", "E:", "--log", "runs\\log.txt.E_", "--device", "E:"}));
+
+    // On Windows the arguments travel as one command line that the run splits
+    // again: blanks, quotes and backslashes before a quote or at the end survive.
+    EXPECT_EQ(WindowsCommandLine("C:\\Program Files\\vane-upgrade.exe",
+                                 {"--device", "PCIROOT(0)#PCI(1400)#USB(3)", "", "my image.fir", "say \"hi\"",
+                                  "C:\\images\\", "a\\\\\"b", "dir\\sub dir\\", "plain\\path"}),
+              "\"C:\\Program Files\\vane-upgrade.exe\" --device PCIROOT(0)#PCI(1400)#USB(3) \"\" \"my image.fir\" "
+              "\"say \\\"hi\\\"\" C:\\images\\ \"a\\\\\\\\\\\"b\" \"dir\\sub dir\\\\\" plain\\path");
+
     EXPECT_EQ(EmulatedIndex("emu-12"), 12u);
     EXPECT_EQ(EmulatedIndex("1-1.4"), 0u);
     EXPECT_EQ(EmulatedIndex("emu-x"), 0u);

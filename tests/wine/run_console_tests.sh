@@ -120,7 +120,7 @@ for PRESET in $PRESETS; do
     cmp -s "$CASE_DIR/flash.bin" "$CASE_DIR/before.bin" || fail "the declined upgrade changed the flash"
     end
 
-    # Wrong usage: exit 2 with one line; the stores of Linux and --all are refused by name.
+    # Wrong usage: exit 2 with one line; the stores of Linux are refused by name.
     begin usage
     vu --emulate upgrade --frobnicate
     expect_code 2
@@ -130,10 +130,28 @@ for PRESET in $PRESETS; do
     expect_err "SQLite and PostgreSQL stores are kept on Linux"
     vu --emulate --records 'postgresql:///line?host=/tmp' upgrade
     expect_code 2
-    # Several targets at once are not supervised here yet: refused, nothing started.
-    vu --emulate --emulate-targets 3 upgrade --all
-    expect_code 2
-    expect_err "one vane-upgrade.exe per target"
+    end
+
+    # Three emulated targets at once, the second failing: exit 1, the others
+    # hold the image, the summary names all three; as JSON, every line is an
+    # object with its target's port, and each target has its result.
+    begin all
+    vu --emulate-targets 3 --emulate-flash-dir flashes --emulate-fault fail:20@2 --yes upgrade --all
+    expect_code 1
+    size=$(stat -c %s "$CASE_DIR/Data/Vane_TX_V1030.fir")
+    for i in 1 3; do
+        cmp -n "$size" "$CASE_DIR/flashes/emu-$i.bin" "$CASE_DIR/Data/Vane_TX_V1030.fir" >/dev/null 2>&1 ||
+            fail "the flash of emu-$i does not hold the image"
+    done
+    for row in "emu-1 .* completed" "emu-2 .* failed" "emu-3 .* completed"; do
+        grep -q "^$row" "$CASE_DIR/out.txt" || fail "no summary row \"$row\""
+    done
+    vu --emulate-targets 3 --emulate-flash-dir flashes-json --emulate-fault fail:20@2 --yes --json upgrade --all
+    expect_code 1
+    results=$(jq -rs 'if all(.[]; (.port // "") | startswith("emu-"))
+        then [.[] | select(.event == "result") | "\(.port)=\(.outcome)"] | sort | join(" ")
+        else "a line without its port" end' "$CASE_DIR/out.txt" 2>&1)
+    [ "$results" = "emu-1=completed emu-2=failed emu-3=completed" ] || fail "JSON results: $results"
     end
 
     # The real link on a machine without the target: exit 3, soon.
@@ -144,6 +162,9 @@ for PRESET in $PRESETS; do
     expect_err "no transmitter found"
     vu list
     expect_code 3
+    vu --yes upgrade --all
+    expect_code 3
+    expect_err "no transmitter found"
     [ $(( $(date +%s) - start )) -lt 60 ] || fail "took $(( $(date +%s) - start )) s"
     end
 

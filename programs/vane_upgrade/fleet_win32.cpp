@@ -1,4 +1,4 @@
-// The supervisor of several targets on Windows. Each target's run is this
+// The supervisor's system on Windows. Each target's run is this
 // program started again (CreateProcess of its own file) with standard output
 // and error on anonymous pipes; one thread per pipe reads it and wakes the
 // supervisor's loop through an event, so that no run is ever waited on.
@@ -15,41 +15,27 @@
 // Real targets are the ones vane-upgrade.exe list shows: by the USB port of
 // their device node, or, when the system tells no port, by drive letter.
 // Station mode looks at them every second.
-#include "programs/vane_upgrade/fleet.h"
+#include "programs/vane_upgrade/fleet_host.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <limits>
-#include <memory>
 #include <mutex>
 #include <thread>
 
-#include "device/diagnostics.h"
 #include "device/volume_discovery.h"
 #include "platform/win32/device_tree_win32.h"
-#include "ports/clock.h"
 #include "programs/vane_upgrade/command_line_quoting.h"
 #include "programs/vane_upgrade/exit_codes.h"
-#include "programs/vane_upgrade/fleet_display.h"
-#include "programs/vane_upgrade/fleet_plan.h"
 #include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/line_splitter.h"
-#include "programs/vane_upgrade/progress_figures.h"
 #include "programs/vane_upgrade/terminal.h"
 #include "programs/vane_upgrade/usb_ports.h"
 
 namespace {
 
-// A run bounds its own waits (the monitor's attempts, the job, the version
-// read); this is the backstop for one that hangs all the same.
-constexpr uint64_t kRunLimitMs = 15 * 60 * 1000;
-constexpr DWORD kWaitMs = 100;
-constexpr uint64_t kRescanMs = 1000;
 // What a run that was stopped for hanging ends with.
 constexpr UINT kKilledExitCode = 1;
 
@@ -62,12 +48,6 @@ void NoteInterrupt()
 {
     ++g_interrupts;
     SetEvent(g_wake);
-}
-
-uint64_t UnixMs()
-{
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
 std::string SystemErrorText(DWORD code)
@@ -236,7 +216,7 @@ private:
     std::string how_;
 };
 
-std::string OwnProgramPath()
+std::string ProgramPath()
 {
     char path[MAX_PATH * 4];
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -244,7 +224,7 @@ std::string OwnProgramPath()
     return std::string(path, length);
 }
 
-size_t TerminalWidth()
+size_t ConsoleWidth()
 {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) && info.dwSize.X > 0)
@@ -252,15 +232,9 @@ size_t TerminalWidth()
     return 80;
 }
 
-FleetOutput ChooseFleetOutput(const Options& o)
-{
-    if (o.output == OutputMode::Json) return FleetOutput::Json;
-    return OutputIsTerminal() ? FleetOutput::Live : FleetOutput::Plain;
-}
-
 // The attached targets as vane-upgrade.exe list shows them: by USB port, or
 // by drive letter when the system tells the port of any of them not.
-std::set<std::string> AttachedTargets()
+std::set<std::string> TargetPlaces()
 {
     std::set<std::string> places;
     const std::vector<std::string> ports = TargetUsbPorts();
@@ -277,220 +251,70 @@ std::set<std::string> AttachedTargets()
     return places;
 }
 
-struct TargetRun {
-    TargetRun(std::string port, uint64_t startMs) : progress(std::move(port), startMs), deadlineMs(startMs + kRunLimitMs) {}
-    TargetProgress progress;
-    std::unique_ptr<ChildProcess> child = std::make_unique<ChildProcess>();
-    uint64_t deadlineMs;
-    bool killed = false;
-};
-
-class Supervisor {
-public:
-    Supervisor(const Options& options, const std::string& program)
-        : o_(options), display_(ChooseFleetOutput(options), stdout, stderr, TerminalWidth(), options.output == OutputMode::Quiet),
-          program_(program.empty() ? OwnProgramPath() : program)
-    {
-    }
-
-    int Run()
-    {
-        g_wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        if (g_wake == nullptr) {
-            display_.Note("cannot set up the supervisor's event: " + SystemErrorText(GetLastError()));
-            return kExitFailure;
-        }
-        interrupts::Redirect(NoteInterrupt);
-        if (!o_.emulateFlashDir.empty()) {
-            std::error_code error;
-            std::filesystem::create_directories(o_.emulateFlashDir, error);
-            if (error) {
-                display_.Note("--emulate-flash-dir " + o_.emulateFlashDir + ": " + error.message());
-                return kExitUsage;
-            }
-        }
-        const uint64_t start = clock_.NowMs();
-        if (o_.emulate) hub_ = std::make_unique<EmulatedHub>(EmulatedPorts(o_), o_.arriveEveryMs, start);
-        if (o_.all) {
-            for (const std::string& port : PresentPorts(start)) StartRun(port);
-            if (runs_.empty()) return NoneFound();
-        }
-        Loop();
-        return Finish();
-    }
-
-private:
-    std::set<std::string> PresentPorts(uint64_t now)
-    {
-        if (hub_) return hub_->Present(now);
-        return AttachedTargets();
-    }
-
-    void StartRun(const std::string& port)
-    {
-        const uint64_t now = clock_.NowMs();
-        auto run = std::make_unique<TargetRun>(port, now);
-        std::string error;
-        if (program_.empty() || !run->child->Start(program_, ChildArguments(o_, port, EmulatedIndex(port)), error)) {
-            if (error.empty()) error = "this program's own file cannot be found";
-            display_.Note(port + ": " + error);
-            run->progress.Ended(kExitFailure, error, now);
-            display_.Ended(run->progress, kExitFailure, UnixMs());
-            EndedAtPort(port);
-        }
-        runs_.push_back(std::move(run));
-        ++started_;
-    }
-
-    void EndedAtPort(const std::string& port)
-    {
-        station_.JobEnded(port);
-        if (hub_) hub_->Left(port);
-    }
-
-    size_t Running() const
-    {
-        return static_cast<size_t>(std::count_if(runs_.begin(), runs_.end(), [](const auto& r) { return !r->progress.HasEnded(); }));
-    }
-
-    bool Done() const
-    {
-        if (Running() > 0) return false;
-        if (o_.all || stopping_) return true;
-        if (o_.count > 0 && started_ >= o_.count) return true;
-        return hub_ && hub_->Exhausted();
-    }
-
-    void WatchForArrivals(uint64_t now)
-    {
-        if (!o_.watch || stopping_) return;
-        if (!hub_ && now < nextScanMs_) return;
-        nextScanMs_ = now + kRescanMs;
-        const size_t budget = o_.count > 0 ? o_.count - std::min<size_t>(started_, o_.count) : std::numeric_limits<size_t>::max();
-        for (const std::string& port : station_.Seen(PresentPorts(now), budget)) StartRun(port);
-    }
-
-    void Loop()
-    {
-        for (;;) {
-            WatchForArrivals(clock_.NowMs());
-            if (Done()) return;
-            WaitForSingleObject(g_wake, kWaitMs);
-            for (int seen = g_interrupts.load(); interrupts_ < seen;) OnInterrupt();
-            const uint64_t now = clock_.NowMs();
-            for (auto& run : runs_) Follow(*run, now);
-            std::vector<const TargetProgress*> live;
-            for (const auto& run : runs_)
-                if (!run->progress.HasEnded()) live.push_back(&run->progress);
-            display_.Refresh(live, now);
-        }
-    }
-
-    void Follow(TargetRun& run, uint64_t now)
-    {
-        if (run.progress.HasEnded()) return;
-        ChildProcess& child = *run.child;
-        child.Collect();
-        while (auto line = child.OutLines().Next()) OnOutputLine(run, *line);
-        while (auto line = child.ErrLines().Next()) display_.ErrorLine(run.progress.Port(), *line);
-        if (child.StreamsEnded()) {
-            if (auto rest = child.OutLines().Rest()) OnOutputLine(run, *rest);
-            if (auto rest = child.ErrLines().Rest()) display_.ErrorLine(run.progress.Port(), *rest);
-            if (child.TryReap()) {
-                EndRun(run, now);
-                return;
-            }
-        }
-        if (now >= run.deadlineMs && !run.killed) {
-            run.killed = true;
-            display_.Note(run.progress.Port() + ": no end after " + FormatDuration(kRunLimitMs / 1000) + "; stopped");
-            child.Kill();
-        }
-    }
-
-    void OnOutputLine(TargetRun& run, const std::string& line)
-    {
-        // A run's console output ends its lines with "\r\n".
-        std::string text = line;
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        const std::optional<TargetEvent> event = ParseTargetEvent(text);
-        std::optional<std::string> plain;
-        if (event) plain = run.progress.Apply(*event);
-        display_.OutputLine(run.progress, text, event, plain);
-    }
-
-    void EndRun(TargetRun& run, uint64_t now)
-    {
-        const ChildProcess& child = *run.child;
-        std::string why;
-        if (run.killed) why = "no end after " + FormatDuration(kRunLimitMs / 1000) + ": stopped";
-        else if (!child.HowItEnded().empty()) why = "the run " + child.HowItEnded();
-        else if (!run.progress.SawResult()) why = "the run ended without a result (exit code " + std::to_string(child.ExitCode()) + ")";
-        run.progress.Ended(child.ExitCode(), why, now);
-        display_.Ended(run.progress, child.ExitCode(), UnixMs());
-        EndedAtPort(run.progress.Port());
-    }
-
-    // The runs got the same Ctrl-C from the console; only the supervisor's own bookkeeping here.
-    void OnInterrupt()
-    {
-        ++interrupts_;
-        if (interrupts_ == 1) {
-            stopping_ = true;
-            if (Running() > 0)
-                display_.Note("interrupted: no new job starts, the running ones finish first; "
-                              "interrupt once more to abandon them (their transmitters may then need the upgrade again)");
-        } else if (interrupts_ == 2) {
-            abandoned_ = true;
-            display_.Note("interrupted again: the running jobs are abandoned");
-        } else {
-            std::fflush(nullptr);
-            ExitProcess(kExitInterrupted);
-        }
-    }
-
-    int NoneFound()
-    {
-        display_.Finish({});
-        display_.Note("no transmitter found");
-        return kExitNoTarget;
-    }
-
-    int Finish()
-    {
-        std::vector<TargetSummary> rows;
-        for (const auto& run : runs_) {
-            rows.push_back(run->progress.Summary());
-            if (o_.command == Command::Version) rows.back().versionAfter.clear(); // nothing was written
-        }
-        if (o_.all)
-            std::stable_sort(rows.begin(), rows.end(), [](const TargetSummary& a, const TargetSummary& b) { return NaturalLess(a.port, b.port); });
-        if (rows.empty()) return NoneFound();
-        display_.Finish(rows);
-        if (abandoned_) return kExitInterrupted;
-        const bool allCompleted = std::all_of(rows.begin(), rows.end(), [](const TargetSummary& r) { return r.Completed(); });
-        return allCompleted ? kExitSuccess : kExitFailure;
-    }
-
-    const Options& o_;
-    SystemClock clock_;
-    FleetDisplay display_;
-    const std::string program_;
-    std::vector<std::unique_ptr<TargetRun>> runs_;
-    size_t started_ = 0;
-    StationPorts station_;
-    std::unique_ptr<EmulatedHub> hub_;
-    uint64_t nextScanMs_ = 0;
-    int interrupts_ = 0;
-    bool stopping_ = false;
-    bool abandoned_ = false;
-};
-
 } // namespace
 
-int RunFleet(const Options& options, const std::string& program)
+struct FleetChild::State {
+    ChildProcess process;
+};
+
+FleetChild::FleetChild() : state_(std::make_unique<State>()) {}
+FleetChild::~FleetChild() = default;
+
+bool FleetChild::Start(const std::string& program, const std::vector<std::string>& arguments, std::string& error)
 {
-    SilenceDiagnostics(); // the runs keep their own logs; the supervisor's output is theirs
-    Supervisor supervisor(options, program);
-    return supervisor.Run();
+    return state_->process.Start(program, arguments, error);
 }
+
+void FleetChild::Collect() { state_->process.Collect(); }
+LineSplitter& FleetChild::OutLines() { return state_->process.OutLines(); }
+LineSplitter& FleetChild::ErrLines() { return state_->process.ErrLines(); }
+bool FleetChild::StreamsEnded() const { return state_->process.StreamsEnded(); }
+bool FleetChild::TryReap() { return state_->process.TryReap(); }
+int FleetChild::ExitCode() const { return state_->process.ExitCode(); }
+const std::string& FleetChild::HowItEnded() const { return state_->process.HowItEnded(); }
+void FleetChild::Kill() { state_->process.Kill(); }
+// The console hands every Ctrl-C to each run itself.
+void FleetChild::PassInterrupt() {}
+
+struct FleetHost::State {};
+
+FleetHost::FleetHost() : state_(std::make_unique<State>()) {}
+FleetHost::~FleetHost() = default;
+
+bool FleetHost::Start(std::string& error)
+{
+    if (g_wake == nullptr) g_wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (g_wake == nullptr) {
+        error = "cannot set up the supervisor's event: " + SystemErrorText(GetLastError());
+        return false;
+    }
+    g_interrupts = 0;
+    interrupts::Redirect(NoteInterrupt);
+    return true;
+}
+
+bool FleetHost::WatchArrivals(std::string& problem)
+{
+    problem.clear();
+    return false;
+}
+
+void FleetHost::StopWatching() {}
+
+int FleetHost::Wait(const std::vector<FleetChild*>&, int waitMs, bool& arrived)
+{
+    WaitForSingleObject(g_wake, static_cast<DWORD>(waitMs));
+    arrived = false;
+    return g_interrupts.exchange(0);
+}
+
+std::set<std::string> FleetHost::AttachedTargets(std::string& error)
+{
+    error.clear();
+    return TargetPlaces();
+}
+
+std::string FleetHost::OwnProgramPath() { return ProgramPath(); }
+bool FleetHost::OutputIsTerminal() { return ::OutputIsTerminal(); }
+size_t FleetHost::TerminalWidth() { return ConsoleWidth(); }
+void FleetHost::EndNow(int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); }

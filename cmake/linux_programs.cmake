@@ -39,15 +39,7 @@ list(FILTER FRONT_END_SOURCES EXCLUDE REGEX "_win32\\.cpp$")
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
 target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core vane_records
                       CLI11::CLI11 PkgConfig::NETTLE nlohmann_json::nlohmann_json)
-# --version: the project's version and the commit, in a header the build writes.
-set(vane_version_header ${CMAKE_BINARY_DIR}/generated/programs/vane_upgrade/program_version.h)
-add_custom_target(vane_program_version
-  COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DOUTPUT=${vane_version_header}
-          -P ${CMAKE_SOURCE_DIR}/cmake/program_version.cmake
-  BYPRODUCTS ${vane_version_header}
-  COMMENT "Program version" VERBATIM)
-add_dependencies(vane_upgrade_front_end vane_program_version)
-target_include_directories(vane_upgrade_front_end PRIVATE ${CMAKE_BINARY_DIR}/generated)
+vane_program_version_header(vane_upgrade_front_end)
 
 add_executable(vane-upgrade programs/vane_upgrade_main.cpp)
 # vane_core calls back into the headless backend (its system colours): the two

@@ -4,7 +4,7 @@
 enable_language(RC)
 
 # The portable libraries see <windows.h> only through the request block's
-# pass-through structure. Keep the user-interface and GDI parts of the system
+# pass-through structure. Keep the user-interface and GDI sections of the system
 # headers out of them: their macros (WM_PAINT, MB_OK, IDOK, MessageBox, ...)
 # would collide with the window layer's own names.
 set(VANE_PORTABLE_ON_WINDOWS NOUSER NOGDI NOMINMAX WIN32_LEAN_AND_MEAN)
@@ -94,9 +94,9 @@ endif()
 set(vane_host_headers ${CMAKE_BINARY_DIR}/host-headers)
 file(MAKE_DIRECTORY ${vane_host_headers})
 foreach(link CLI:${VANE_CLI11_HEADERS} nlohmann:${VANE_JSON_HEADERS})
-  string(REPLACE ":" ";" parts ${link})
-  list(GET parts 0 name)
-  list(GET parts 1 root)
+  string(REPLACE ":" ";" link_fields ${link})
+  list(GET link_fields 0 name)
+  list(GET link_fields 1 root)
   if(NOT EXISTS ${vane_host_headers}/${name})
     file(CREATE_LINK ${root}/${name} ${vane_host_headers}/${name} SYMBOLIC)
   endif()
@@ -119,14 +119,7 @@ set(vane_front_end_portable ${FRONT_END_SOURCES})
 list(FILTER vane_front_end_portable EXCLUDE REGEX "(volume_bus_events|usb_ports)_win32\\.cpp$")
 set_source_files_properties(${vane_front_end_portable} PROPERTIES COMPILE_DEFINITIONS "NOUSER;NOGDI")
 target_link_libraries(vane_upgrade_front_end PUBLIC vane_win32 vane_headless vane_emulator vane_core vane_records bcrypt)
-set(vane_version_header ${CMAKE_BINARY_DIR}/generated/programs/vane_upgrade/program_version.h)
-add_custom_target(vane_program_version
-  COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DOUTPUT=${vane_version_header}
-          -P ${CMAKE_SOURCE_DIR}/cmake/program_version.cmake
-  BYPRODUCTS ${vane_version_header}
-  COMMENT "Program version" VERBATIM)
-add_dependencies(vane_upgrade_front_end vane_program_version)
-target_include_directories(vane_upgrade_front_end PRIVATE ${CMAKE_BINARY_DIR}/generated)
+vane_program_version_header(vane_upgrade_front_end)
 
 add_executable(vane-upgrade ${CMAKE_SOURCE_DIR}/programs/vane_upgrade_main.cpp ${VANE_MANIFEST_RC})
 target_link_libraries(vane-upgrade PRIVATE vane_upgrade_front_end vane_win32 "$<LINK_GROUP:RESCAN,vane_core,vane_headless>")

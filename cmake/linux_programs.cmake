@@ -17,29 +17,47 @@ endif()
 set(VANE_UDEV_RULES_DIR "${vane_default_rules_dir}" CACHE PATH "Where cmake --install puts the udev rule")
 set(VANE_UDEV_RULE_FILE "60-vane-upgrade.rules")
 
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 vane_sources(LINUX_SOURCES platform/linux)
 add_library(vane_linux STATIC ${LINUX_SOURCES})
-target_link_libraries(vane_linux PUBLIC vane_core PkgConfig::LIBUDEV)
+target_link_libraries(vane_linux PUBLIC vane_core vane_records PkgConfig::LIBUDEV PkgConfig::NETTLE)
 target_compile_definitions(vane_linux PUBLIC VANE_UDEV_RULE_PATH="${VANE_UDEV_RULES_DIR}/${VANE_UDEV_RULE_FILE}")
 
 # The records store of a production line: the portable records and their
 # SQLite and PostgreSQL backends.
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
-pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 find_package(nlohmann_json 3 CONFIG REQUIRED)
 vane_sources(RECORDS_SOURCES records platform/sqlite platform/postgres)
 add_library(vane_records STATIC ${RECORDS_SOURCES})
 target_include_directories(vane_records PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(vane_records PUBLIC PkgConfig::SQLITE3 PkgConfig::LIBPQ)
 
-# The pieces of the console front end (a library, so that the tests reach them).
-vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
-list(FILTER FRONT_END_SOURCES EXCLUDE REGEX "_win32\\.cpp$")
+# The console program in its layers, one library each (so that the tests
+# reach them): cli (the parsed request), output (events and their
+# renderings), station (the supervisor of several targets) and the program
+# root (the run, the dialog session, records, emulation) with its machine
+# link.
+vane_sources(CLI_SOURCES programs/vane_upgrade/cli)
+add_library(vane_upgrade_cli STATIC ${CLI_SOURCES})
+target_link_libraries(vane_upgrade_cli PUBLIC vane_core vane_records CLI11::CLI11 nlohmann_json::nlohmann_json)
+vane_program_version_header(vane_upgrade_cli)
+
+vane_sources(OUTPUT_SOURCES programs/vane_upgrade/output)
+add_library(vane_upgrade_output STATIC ${OUTPUT_SOURCES})
+target_link_libraries(vane_upgrade_output PUBLIC vane_upgrade_cli vane_core)
+
+vane_sources(STATION_SOURCES programs/vane_upgrade/station)
+add_library(vane_upgrade_station STATIC ${STATION_SOURCES})
+target_link_libraries(vane_upgrade_station PUBLIC vane_upgrade_output vane_upgrade_cli vane_linux vane_core)
+
+vane_sources(FRONT_END_SOURCES programs/vane_upgrade programs/vane_upgrade/machine/linux)
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
-target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core vane_records
-                      CLI11::CLI11 PkgConfig::NETTLE nlohmann_json::nlohmann_json)
-vane_program_version_header(vane_upgrade_front_end)
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_upgrade_station vane_upgrade_output vane_upgrade_cli
+                      vane_linux vane_headless vane_emulator vane_posix vane_core vane_records
+                      CLI11::CLI11 nlohmann_json::nlohmann_json)
+# The options name the machine's device and store forms, which the machine link defines.
+target_link_libraries(vane_upgrade_cli PUBLIC vane_upgrade_front_end)
 
 add_executable(vane-upgrade programs/vane_upgrade_main.cpp)
 # vane_core calls back into the headless backend (its system colours): the two

@@ -13,6 +13,13 @@ foreach(lib vane_core vane_emulator vane_headless)
 endforeach()
 
 vane_sources(WIN32_SOURCES platform/win32)
+# The console program's services (its runs, interrupts, console, digests,
+# files, ports and notices) form a library of their own: the window programs
+# never link them, nor the system libraries they import.
+set(VANE_WIN32_CONSOLE_SERVICES ${WIN32_SOURCES})
+list(FILTER VANE_WIN32_CONSOLE_SERVICES INCLUDE REGEX
+     "/(station_host|interrupts|terminal|host_name|file_digest|serial_file|usb_ports|volume_bus_events)_win32\\.cpp$")
+list(REMOVE_ITEM WIN32_SOURCES ${VANE_WIN32_CONSOLE_SERVICES})
 # Object files, so that the portable libraries can reach the backends they
 # call (system colours, the file system) whatever the link order.
 add_library(vane_win32 OBJECT ${WIN32_SOURCES})
@@ -108,18 +115,30 @@ target_include_directories(vane_records PUBLIC ${CMAKE_SOURCE_DIR})
 # gmtime_r and the other POSIX reentrant calls of the MinGW runtime.
 target_compile_definitions(vane_records PUBLIC _POSIX_THREAD_SAFE_FUNCTIONS)
 
-vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
-list(FILTER FRONT_END_SOURCES EXCLUDE REGEX "_linux\\.cpp$")
-add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
-target_include_directories(vane_upgrade_front_end SYSTEM PUBLIC ${vane_host_headers})
-target_compile_definitions(vane_upgrade_front_end PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-# The portable headers keep the window layer's names out; only the file of
-# the device notifications' window needs them.
-set(vane_front_end_portable ${FRONT_END_SOURCES})
-list(FILTER vane_front_end_portable EXCLUDE REGEX "(volume_bus_events|usb_ports)_win32\\.cpp$")
-set_source_files_properties(${vane_front_end_portable} PROPERTIES COMPILE_DEFINITIONS "NOUSER;NOGDI")
-target_link_libraries(vane_upgrade_front_end PUBLIC vane_win32 vane_headless vane_emulator vane_core vane_records bcrypt)
-vane_program_version_header(vane_upgrade_front_end)
+add_library(vane_win32_console STATIC ${VANE_WIN32_CONSOLE_SERVICES})
+target_compile_definitions(vane_win32_console PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+target_link_libraries(vane_win32_console PUBLIC vane_win32 vane_records vane_core bcrypt)
+
+# The console program in its layers, one library each, as on Linux. The
+# portable headers keep the window layer's names out.
+function(vane_console_layer name)
+  vane_sources(sources ${ARGN})
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} SYSTEM PUBLIC ${vane_host_headers})
+  target_compile_definitions(${name} PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 NOUSER NOGDI)
+endfunction()
+vane_console_layer(vane_upgrade_cli programs/vane_upgrade/cli)
+target_link_libraries(vane_upgrade_cli PUBLIC vane_core vane_records)
+vane_program_version_header(vane_upgrade_cli)
+vane_console_layer(vane_upgrade_output programs/vane_upgrade/output)
+target_link_libraries(vane_upgrade_output PUBLIC vane_upgrade_cli vane_core)
+vane_console_layer(vane_upgrade_station programs/vane_upgrade/station)
+target_link_libraries(vane_upgrade_station PUBLIC vane_upgrade_output vane_upgrade_cli vane_win32_console vane_core)
+vane_console_layer(vane_upgrade_front_end programs/vane_upgrade programs/vane_upgrade/machine/windows)
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_upgrade_station vane_upgrade_output vane_upgrade_cli
+                      vane_win32_console vane_win32 vane_headless vane_emulator vane_core vane_records)
+# The options name the machine's device and store forms, which the machine link defines.
+target_link_libraries(vane_upgrade_cli PUBLIC vane_upgrade_front_end)
 
 add_executable(vane-upgrade ${CMAKE_SOURCE_DIR}/programs/vane_upgrade_main.cpp ${VANE_MANIFEST_RC})
 target_link_libraries(vane-upgrade PRIVATE vane_upgrade_front_end vane_win32 "$<LINK_GROUP:RESCAN,vane_core,vane_headless>")

@@ -1,9 +1,9 @@
 // vane-upgrade: the console front end of the upgrade dialog (Linux and Windows).
 #include <cstdio>
 
-#include "programs/vane_upgrade/fleet.h"
-#include "programs/vane_upgrade/interrupts.h"
-#include "programs/vane_upgrade/options.h"
+#include "programs/vane_upgrade/station/supervisor.h"
+#include "ports/interrupts.h"
+#include "programs/vane_upgrade/cli/options.h"
 #include "programs/vane_upgrade/run.h"
 
 int main(int argc, char** argv)

@@ -10,9 +10,9 @@
 #include "firmware/image_name.h"
 #include "operations/hex_text.h"
 #include "platform/headless/headless_window.h"
-#include "programs/vane_upgrade/exit_codes.h"
-#include "programs/vane_upgrade/interrupts.h"
-#include "programs/vane_upgrade/serial_file.h"
+#include "programs/vane_upgrade/cli/exit_codes.h"
+#include "ports/interrupts.h"
+#include "records/serial_file.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "app/dialog_services.h"
 #include "programs/vane_upgrade/bus_events.h"
 #include "programs/vane_upgrade/job_report.h"
-#include "programs/vane_upgrade/message_boxes.h"
-#include "programs/vane_upgrade/options.h"
-#include "programs/vane_upgrade/console_events.h"
+#include "programs/vane_upgrade/output/message_boxes.h"
+#include "programs/vane_upgrade/cli/options.h"
+#include "programs/vane_upgrade/output/console_events.h"
 
 struct SessionParts {
     DialogServices services;

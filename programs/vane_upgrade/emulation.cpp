@@ -6,7 +6,7 @@
 #include <cstring>
 #include <cstdio>
 
-#include "programs/vane_upgrade/serial_file.h"
+#include "records/serial_file.h"
 
 FaultPlan MakeFaultPlan(const std::vector<FaultOption>& faults)
 {

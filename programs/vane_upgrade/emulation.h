@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "emulator/emulated_target.h"
-#include "programs/vane_upgrade/options.h"
+#include "programs/vane_upgrade/cli/options.h"
 
 // The fault plan of the --emulate-fault options.
 FaultPlan MakeFaultPlan(const std::vector<FaultOption>& faults);

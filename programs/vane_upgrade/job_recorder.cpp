@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "firmware/image_name.h"
-#include "programs/vane_upgrade/file_digest.h"
-#include "programs/vane_upgrade/host_name.h"
-#include "programs/vane_upgrade/record_store_access.h"
+#include "ports/file_digest.h"
+#include "ports/host_name.h"
+#include "programs/vane_upgrade/cli/record_store_access.h"
 #include "programs/vane_upgrade/records_commands.h"
 
 namespace {

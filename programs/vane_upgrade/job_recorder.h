@@ -8,7 +8,7 @@
 #include <string>
 
 #include "programs/vane_upgrade/job_report.h"
-#include "programs/vane_upgrade/options.h"
+#include "programs/vane_upgrade/cli/options.h"
 #include "records/record_store.h"
 
 class JobRecorder final : public ISeriesNumberSource {

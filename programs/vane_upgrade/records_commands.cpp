@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/cli/exit_codes.h"
 
 namespace {
 

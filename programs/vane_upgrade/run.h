@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "programs/vane_upgrade/options.h"
+#include "programs/vane_upgrade/cli/options.h"
 
 int RunVaneUpgrade(const Options& options);
 

@@ -25,8 +25,8 @@
 #include "platform/linux/udev_device_tree.h"
 #include "ports/registry.h"
 #include "programs/vane_upgrade/dialog_session.h"
-#include "programs/vane_upgrade/human_output.h"
-#include "programs/vane_upgrade/udev_bus_events.h"
+#include "programs/vane_upgrade/output/human_output.h"
+#include "platform/linux/udev_bus_events.h"
 #include "tests/linux/udev_testbed.h"
 
 namespace fs = std::filesystem;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "programs/vane_upgrade/record_store_access.h"
+#include "programs/vane_upgrade/cli/record_store_access.h"
 #include "programs/vane_upgrade/records_commands.h"
 
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <deque>
 
 #include "framework/messages.h"
-#include "programs/vane_upgrade/message_boxes.h"
+#include "programs/vane_upgrade/output/message_boxes.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "programs/vane_upgrade/human_output.h"
-#include "programs/vane_upgrade/json_output.h"
-#include "programs/vane_upgrade/progress_figures.h"
+#include "programs/vane_upgrade/output/human_output.h"
+#include "programs/vane_upgrade/output/json_output.h"
+#include "programs/vane_upgrade/output/progress_figures.h"
 #include "resources/resource.h"
 
 namespace {

@@ -12,10 +12,10 @@
 
 #include "backup_folder_files.h"
 #include "operations/kept_bytes.h"
-#include "programs/vane_upgrade/command_line_quoting.h"
-#include "programs/vane_upgrade/fleet.h"
-#include "programs/vane_upgrade/fleet_plan.h"
-#include "programs/vane_upgrade/target_events.h"
+#include "platform/portable/command_line_quoting.h"
+#include "programs/vane_upgrade/station/supervisor.h"
+#include "programs/vane_upgrade/station/station_plan.h"
+#include "programs/vane_upgrade/station/target_events.h"
 
 namespace fs = std::filesystem;
 

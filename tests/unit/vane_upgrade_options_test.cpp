@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "programs/vane_upgrade/options.h"
+#include "programs/vane_upgrade/cli/options.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "programs/vane_upgrade/serial_file.h"
+#include "records/serial_file.h"
 
 namespace fs = std::filesystem;
 

@@ -18,7 +18,7 @@ vane_sources(WIN32_SOURCES platform/win32)
 # never link them, nor the system libraries they import.
 set(VANE_WIN32_CONSOLE_SERVICES ${WIN32_SOURCES})
 list(FILTER VANE_WIN32_CONSOLE_SERVICES INCLUDE REGEX
-     "/(station_host|interrupts|terminal|host_name|file_digest|serial_file|usb_ports|volume_bus_events)_win32\\.cpp$")
+     "/(station_host|child_process|interrupts|terminal|host_name|file_digest|locked_file|usb_ports|volume_bus_events)_win32\\.cpp$")
 list(REMOVE_ITEM WIN32_SOURCES ${VANE_WIN32_CONSOLE_SERVICES})
 # Object files, so that the portable libraries can reach the backends they
 # call (system colours, the file system) whatever the link order.
@@ -114,10 +114,12 @@ add_library(vane_records STATIC ${WIN_RECORDS_SOURCES})
 target_include_directories(vane_records PUBLIC ${CMAKE_SOURCE_DIR})
 # gmtime_r and the other POSIX reentrant calls of the MinGW runtime.
 target_compile_definitions(vane_records PUBLIC _POSIX_THREAD_SAFE_FUNCTIONS)
+# The series-number file and the CSV store lock their files through the console services.
+target_link_libraries(vane_records PUBLIC vane_win32_console)
 
 add_library(vane_win32_console STATIC ${VANE_WIN32_CONSOLE_SERVICES})
 target_compile_definitions(vane_win32_console PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-target_link_libraries(vane_win32_console PUBLIC vane_win32 vane_records vane_core bcrypt)
+target_link_libraries(vane_win32_console PUBLIC vane_win32 vane_core bcrypt)
 
 # The console program in its layers, one library each, as on Linux. The
 # portable headers keep the window layer's names out.

@@ -8,6 +8,9 @@
 // stop either: writes to it just fail.
 namespace interrupts {
 
+// The exit code of a program an interrupt ends: 128 + SIGINT, as shells tell it.
+constexpr int kEndedExitCode = 130;
+
 // Call first in main, before any other thread exists.
 void Install();
 // Whether a job holds the device now.

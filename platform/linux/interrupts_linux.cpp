@@ -8,7 +8,6 @@
 #include <cstring>
 #include <thread>
 
-#include "programs/vane_upgrade/cli/exit_codes.h"
 
 namespace interrupts {
 
@@ -59,9 +58,9 @@ void Install()
                 continue;
             }
             Say("\nvane-upgrade: interrupted\n");
-            if (void (*lastWords)(int) = g_lastWords.load()) lastWords(kExitInterrupted);
+            if (void (*lastWords)(int) = g_lastWords.load()) lastWords(kEndedExitCode);
             std::fflush(nullptr);
-            _exit(kExitInterrupted);
+            _exit(kEndedExitCode);
         }
     }).detach();
 }

@@ -2,7 +2,7 @@
 // The target's comings and goings on Linux: udev's events, from the hotplug
 // monitor's thread.
 #include "platform/linux/udev_hotplug_monitor.h"
-#include "programs/vane_upgrade/bus_events.h"
+#include "ports/bus_events.h"
 
 class UdevBusEvents final : public IBusEvents {
 public:

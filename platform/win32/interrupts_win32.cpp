@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "programs/vane_upgrade/cli/exit_codes.h"
 
 namespace interrupts {
 
@@ -31,9 +30,9 @@ void Say(const char* text)
 [[noreturn]] void EndInterrupted()
 {
     Say("\r\nvane-upgrade: interrupted\r\n");
-    if (void (*lastWords)(int) = g_lastWords.load()) lastWords(kExitInterrupted);
+    if (void (*lastWords)(int) = g_lastWords.load()) lastWords(kEndedExitCode);
     std::fflush(nullptr);
-    ExitProcess(kExitInterrupted);
+    ExitProcess(kEndedExitCode);
 }
 
 // Runs on a thread the system starts for each event, never inside a device command.

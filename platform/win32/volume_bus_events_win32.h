@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "programs/vane_upgrade/bus_events.h"
+#include "ports/bus_events.h"
 
 class VolumeBusEvents final : public IBusEvents {
 public:

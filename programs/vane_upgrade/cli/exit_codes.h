@@ -1,7 +1,9 @@
 #pragma once
 // The exit codes of vane-upgrade.
+#include "ports/interrupts.h"
+
 constexpr int kExitSuccess = 0;  // the job reached its completion, every step done and verified
 constexpr int kExitFailure = 1;  // the job failed, was declined, refused or never started
 constexpr int kExitUsage = 2;    // wrong usage: nothing was sent to a device
 constexpr int kExitNoTarget = 3; // no target was found after the monitor's attempts
-constexpr int kExitInterrupted = 130; // ended by a signal (Ctrl-C)
+constexpr int kExitInterrupted = interrupts::kEndedExitCode; // ended by a signal (Ctrl-C)

@@ -3,18 +3,7 @@
 
 #include "app/rodediz_dlg.h"
 #include "device/diagnostics.h"
-
-namespace {
-
-bool ParseHex(const std::string& text, uint32_t& value)
-{
-    unsigned v = 0;
-    if (std::sscanf(text.c_str(), "%x", &v) != 1) return false;
-    value = v;
-    return true;
-}
-
-} // namespace
+#include "operations/hex_text.h"
 
 bool CRODEdizDlg::StartJob(void (CRODEdizDlg::*job)())
 {

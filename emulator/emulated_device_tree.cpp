@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "device/interface_classes.h"
+
 namespace {
 
 constexpr uint32_t kDevCapSurpriseRemovalOk = 0x80;
@@ -10,9 +12,6 @@ const char kCannotFindText[] = "The system cannot find the file specified.";
 const char kAccessDeniedText[] = "Access is denied.";
 const char kDiskModel[] = "DISK&VEN_VANE&PROD_TRANSMITTER&REV_1.00";
 const char kDiskModelMixedCase[] = "Disk&Ven_Vane&Prod_Transmitter&Rev_1.00";
-const char kVolumeInterfaceClass[] = "{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
-const char kDiskInterfaceClassUpper[] = "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}";
-const char kDiskInterfaceClass[] = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
 std::string RootOf(char letter) { return std::string{letter, ':', '\\'}; }
 

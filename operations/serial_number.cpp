@@ -17,36 +17,7 @@ constexpr uint32_t kSeriesWritePiece = 16384;
 constexpr uint32_t kSeriesEraseTimeoutMs = 5000;
 constexpr char kEmptyFields[] = "[Offset] or [Number] field value is empty!!";
 
-bool ParseHex(const std::string& text, uint32_t& value)
-{
-    unsigned v = 0;
-    if (std::sscanf(text.c_str(), "%x", &v) != 1) return false;
-    value = v;
-    return true;
-}
-
-int HexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
-
-uint32_t HexTextToUInt(const std::string& text)
-{
-    std::string upper = text;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    size_t i = upper.compare(0, 2, "0X") == 0 ? 2 : 0;
-    uint32_t value = 0;
-    for (; i < upper.size(); ++i) {
-        const int digit = HexDigitValue(upper[i]);
-        if (digit < 0) break;
-        value = value * 16u + static_cast<uint32_t>(digit);
-    }
-    return value;
-}
 
 bool CRODEdizDlg::BurnSeriesNumber()
 {

@@ -6,6 +6,7 @@
 #include "app/rodediz_dlg.h"
 #include "operations/job_math.h"
 #include "device/diagnostics.h"
+#include "operations/hex_text.h"
 #include "operations/kept_bytes.h"
 #include "operations/piece_source.h"
 
@@ -25,16 +26,8 @@ constexpr uint32_t kLastSeriesPosition = 0xFFFC;              // the number's 4 
 const std::string kWriteCodeStatus = "Write CODE to SPI Flash ...";
 const std::string kWriteDataStatus = "Write DATA to SPI Flash ...";
 
-bool ParseHex(const std::string& text, uint32_t& value)
-{
-    unsigned v = 0;
-    if (std::sscanf(text.c_str(), "%x", &v) != 1) return false;
-    value = v;
-    return true;
-}
-
-// A message as one status-line text.
-std::string OneLine(std::string text)
+// A message as one status-line text (the window keeps its blanks).
+std::string NewlinesAsBlanks(std::string text)
 {
     for (char& c : text)
         if (c == '\n') c = ' ';
@@ -103,7 +96,7 @@ CRODEdizDlg::EraseEnd CRODEdizDlg::EraseBlocks(uint32_t blocks, const std::strin
             if (clock.NowMs() - started >= kEraseTimeoutMs) {
                 AfxMessageBox("Get Status FAILED" + note);
                 m_ctlProgress.SetPos(0);
-                SetStatusLine(OneLine("Get Status FAILED" + note));
+                SetStatusLine(NewlinesAsBlanks("Get Status FAILED" + note));
                 MarkJobFailed("Get Status FAILED" + note);
                 return EraseEnd::PollTimedOut;
             }
@@ -145,7 +138,7 @@ void CRODEdizDlg::CompleteDownload()
     EnableJobControls(true);
     m_btnExecute.EnableWindow(true);
     // "Complete!" only when every step the job ran succeeded.
-    SetStatusLine(JobFailed() ? OneLine(LastJobFailure()) : "Complete!");
+    SetStatusLine(JobFailed() ? NewlinesAsBlanks(LastJobFailure()) : "Complete!");
     m_jobOutcome = JobFailed() || g_bDeclined ? JobOutcome::Failed : JobOutcome::Succeeded;
     m_bBusy = false;
     if (m_bConnected) SetTimer(kTimerGetVersion, kGetVersionDelayMs);
@@ -423,7 +416,7 @@ void CRODEdizDlg::DownloadSpiData()
     PieceSource verifySource(m_keepBuffer.get(), head, *file);
     const ReadBackEnd verified = ReadBackFlashPieces(verifySource, file->Length() + head, &copy, true);
     if (verified == ReadBackEnd::ReadFailed) {
-        SetStatusLine(OneLine(noted("Read back FAILED")));
+        SetStatusLine(NewlinesAsBlanks(noted("Read back FAILED")));
         return endStep(noted("Read back FAILED"));
     }
     if (verified == ReadBackEnd::Differs) {

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "device/diagnostics.h"
+#include "device/interface_classes.h"
 #include "platform/linux/access_hint.h"
 #include "platform/linux/sg_io_pass_through.h"
 #include "platform/linux/udev_target_scan.h"
@@ -16,8 +17,6 @@ constexpr DevNode kFirstUsbNode = 0x1000;
 constexpr DevNode kNodesPerUsbDevice = 0x100;
 const char kUsbPrefix[] = "USB\\VID_0416&PID_B190\\";
 const char kDiskModel[] = "DISK&VEN_VANE&PROD_TRANSMITTER";
-const char kDiskClass[] = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-const char kVolumeClass[] = "{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
 const char kNoSuchVolumeText[] = "No such device";
 
 // "\\.\D:" -> 'D'; 0 for any other path.
@@ -63,7 +62,7 @@ std::string UdevDeviceTree::UsbInstanceId(const TargetLocation& target) { return
 std::string UdevDeviceTree::InterfacePathOf(const TargetLocation& target)
 {
     return std::string("\\\\?\\STORAGE#Volume#_??_USBSTOR#") + kDiskModel + "#" + target.portPath + LunSuffix(target) +
-           "#" + kDiskClass + "#" + kVolumeClass;
+           "#" + kDiskInterfaceClass + "#" + kVolumeInterfaceClass;
 }
 
 std::string UdevDeviceTree::VolumeNameOf(const TargetLocation& target)

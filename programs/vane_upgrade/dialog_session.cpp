@@ -11,6 +11,7 @@
 #include "operations/hex_text.h"
 #include "platform/headless/headless_window.h"
 #include "programs/vane_upgrade/cli/exit_codes.h"
+#include "programs/vane_upgrade/output/one_line.h"
 #include "ports/interrupts.h"
 #include "records/serial_file.h"
 
@@ -24,13 +25,6 @@ constexpr uint64_t kQuietLimitMs = 10000;
 // waiting for the user's answer does not count.
 constexpr uint64_t kJobLimitMs = 10 * 60 * 1000;
 constexpr uint64_t kBusPollMs = 20;
-
-std::string Hex(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%X", value);
-    return text;
-}
 
 uint64_t FileLength(IFileSystem& files, const std::string& path)
 {
@@ -383,16 +377,6 @@ private:
     {
         r_.text = why;
         p_.complain(why);
-    }
-
-    static std::string OneLine(std::string text)
-    {
-        const size_t first = text.find_first_not_of(" \n");
-        text.erase(0, first == std::string::npos ? text.size() : first);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-        for (char& c : text)
-            if (c == '\n') c = ' ';
-        return text;
     }
 
     void SeriesNotBurned()

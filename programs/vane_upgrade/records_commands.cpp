@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "operations/hex_text.h"
 #include "programs/vane_upgrade/cli/exit_codes.h"
 
 namespace {
@@ -14,13 +15,6 @@ const Row kRecordHeader = {"started_at", "ended_at", "station", "port", "command
                            "image", "image_sha256", "serial_number", "outcome", "failure", "duration_ms"};
 const Row kSerialHeader = {"serial_number", "state", "station", "port", "taken_at", "reason"};
 constexpr const char* kAbandoned = "abandoned: taken, never burned (its job ended without a word)";
-
-std::string Hex(uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%X", value);
-    return text;
-}
 
 std::string Seconds(uint64_t ms)
 {

@@ -165,21 +165,6 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
 
 } // namespace
 
-std::optional<uint32_t> ParseHexField(const std::string& text)
-{
-    if (text.empty() || text.size() > 8) return std::nullopt;
-    uint32_t value = 0;
-    for (char c : text) {
-        int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return std::nullopt;
-        value = value * 16 + static_cast<uint32_t>(digit);
-    }
-    return value;
-}
-
 std::optional<uint64_t> ParseByteCount(const std::string& text)
 {
     if (text.empty() || text.size() > 10) return std::nullopt;

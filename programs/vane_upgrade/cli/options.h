@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "operations/hex_text.h"
 #include "programs/vane_upgrade/cli/exit_codes.h"
 
 enum class Command { Upgrade, Sram, Dump, Version, ReadId, List, Records, SerialNext };
@@ -77,9 +78,6 @@ std::string ProgramVersionText();
 bool WantsJsonOutput(int argc, const char* const* argv);
 
 // --- the pieces, pure ---
-
-// 1 to 8 hexadecimal digits, no prefix, no sign (what the window's editors take).
-std::optional<uint32_t> ParseHexField(const std::string& text);
 // Decimal digits only, at most 2^31 - 1 (the dialog reads the size as an int).
 std::optional<uint64_t> ParseByteCount(const std::string& text);
 // "FILE@HEX", split at the last '@'.

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "programs/vane_upgrade/output/json_output.h"
+#include "programs/vane_upgrade/output/one_line.h"
 #include "programs/vane_upgrade/output/progress_figures.h"
 
 namespace {
@@ -26,15 +27,6 @@ std::optional<double> NumberField(const Json& object, const char* name)
     const auto it = object.find(name);
     if (it == object.end() || !it->is_number()) return std::nullopt;
     return it->get<double>();
-}
-
-std::string OneLine(std::string text)
-{
-    for (char& c : text)
-        if (c == '\n' || c == '\r') c = ' ';
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 std::string PaddedTo(std::string text, size_t width)

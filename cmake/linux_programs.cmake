@@ -20,7 +20,7 @@ set(VANE_UDEV_RULE_FILE "60-vane-upgrade.rules")
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 vane_sources(LINUX_SOURCES platform/linux)
 add_library(vane_linux STATIC ${LINUX_SOURCES})
-target_link_libraries(vane_linux PUBLIC vane_core vane_records PkgConfig::LIBUDEV PkgConfig::NETTLE)
+target_link_libraries(vane_linux PUBLIC vane_core PkgConfig::LIBUDEV PkgConfig::NETTLE)
 target_compile_definitions(vane_linux PUBLIC VANE_UDEV_RULE_PATH="${VANE_UDEV_RULES_DIR}/${VANE_UDEV_RULE_FILE}")
 
 # The records store of a production line: the portable records and their
@@ -31,7 +31,8 @@ find_package(nlohmann_json 3 CONFIG REQUIRED)
 vane_sources(RECORDS_SOURCES records platform/sqlite platform/postgres)
 add_library(vane_records STATIC ${RECORDS_SOURCES})
 target_include_directories(vane_records PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(vane_records PUBLIC PkgConfig::SQLITE3 PkgConfig::LIBPQ)
+# The series-number file and the CSV store lock their files through vane_posix.
+target_link_libraries(vane_records PUBLIC vane_posix PkgConfig::SQLITE3 PkgConfig::LIBPQ)
 
 # The console program in its layers, one library each (so that the tests
 # reach them): cli (the parsed request), output (events and their

@@ -2,22 +2,20 @@
 
 #include <cstdio>
 
+#include "operations/hex_text.h"
+#include "ports/locked_file.h"
+
+namespace {
+
+const char kWhat[] = "serial file";
+
+} // namespace
+
 std::optional<uint32_t> ParseSerialText(const std::string& text)
 {
     size_t end = text.size();
     while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r' || text[end - 1] == ' ')) --end;
-    if (end == 0 || end > 8) return std::nullopt;
-    uint32_t value = 0;
-    for (size_t i = 0; i < end; ++i) {
-        const char c = text[i];
-        int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return std::nullopt;
-        value = value * 16 + static_cast<uint32_t>(digit);
-    }
-    return value;
+    return ParseHexField(text.substr(0, end));
 }
 
 bool ParseSerialInto(const std::string& path, const std::string& text, uint32_t& number, std::string& error)
@@ -33,8 +31,27 @@ bool ParseSerialInto(const std::string& path, const std::string& text, uint32_t&
 
 std::string SerialFileText(uint32_t number)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%X\n", number);
-    return text;
+    return Hex(number) + "\n";
 }
 
+
+bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error)
+{
+    std::string text;
+    return ReadShortFile(path, kWhat, text, error) && ParseSerialInto(path, text, number, error);
+}
+
+bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::string& error)
+{
+    uint32_t number = 0;
+    const bool ok = UpdateLockedFile(
+        path, kWhat,
+        [&](const std::string& text, std::string& replacement, std::string& why) {
+            if (!ParseSerialInto(path, text, number, why)) return false;
+            replacement = SerialFileText(number + 1);
+            return true;
+        },
+        error);
+    if (ok) reserved = number;
+    return ok;
+}

@@ -16,9 +16,6 @@ std::optional<uint32_t> ParseSerialText(const std::string& text);
 bool ParseSerialInto(const std::string& path, const std::string& text, uint32_t& number, std::string& error);
 // "1A2C\n".
 std::string SerialFileText(uint32_t number);
-// Replaces the file's contents with text without a moment where the file is
-// missing or half written.
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error);
 // Under an exclusive lock of the file (several stations may share it): reads
 // the number N it holds, writes N+1 (FFFFFFFF is followed by 0, as in the
 // window's number field) and returns N, the number that may now be burned.

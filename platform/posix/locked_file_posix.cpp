@@ -1,4 +1,6 @@
-#include "records/serial_file.h"
+// Shared small files on POSIX systems: flock on the file itself, changes written to a
+// temporary file that replaces it (fsync of the file and of its folder).
+#include "ports/locked_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -39,23 +41,24 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string Unreadable(const std::string& what, const std::string& path)
+{
+    return what + " " + path + ": cannot be read as one short line";
+}
+
 } // namespace
 
-bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error)
+bool ReadShortFile(const std::string& path, const std::string& what, std::string& text, std::string& error)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        error = Failure("serial file", path);
+        error = Failure(what, path);
         return false;
     }
-    std::string text;
     const bool read = ReadAll(fd, text);
     close(fd);
-    if (!read) {
-        error = "serial file " + path + ": cannot be read as one short line";
-        return false;
-    }
-    return ParseSerialInto(path, text, number, error);
+    if (!read) error = Unreadable(what, path);
+    return read;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error)
@@ -90,18 +93,18 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     return true;
 }
 
-bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::string& error)
+bool UpdateLockedFile(const std::string& path, const std::string& what, const FileUpdate& update, std::string& error)
 {
     // The lock is on the file's inode, which the rename replaces: a station
     // that waited on the old inode tries again on the new one.
     for (int attempt = 0; attempt < kLockRetries; ++attempt) {
         const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            error = Failure("serial file", path);
+            error = Failure(what, path);
             return false;
         }
         if (flock(fd, LOCK_EX) != 0) {
-            error = Failure("cannot lock the serial file", path);
+            error = Failure("cannot lock the " + what, path);
             close(fd);
             return false;
         }
@@ -111,15 +114,35 @@ bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::strin
             close(fd);
             continue;
         }
-        std::string text;
-        uint32_t number = 0;
+        std::string text, replacement;
         bool ok = ReadAll(fd, text);
-        if (!ok) error = "serial file " + path + ": cannot be read as one short line";
-        ok = ok && ParseSerialInto(path, text, number, error) && WriteFileAtomically(path, SerialFileText(number + 1), error);
+        if (!ok) error = Unreadable(what, path);
+        ok = ok && update(text, replacement, error) && WriteFileAtomically(path, replacement, error);
         close(fd); // releases the lock
-        if (ok) reserved = number;
         return ok;
     }
-    error = "serial file " + path + ": replaced too often while waiting for its lock";
+    error = what + " " + path + ": replaced too often while waiting for its lock";
     return false;
+}
+
+bool AppendLocked(const std::string& path, const std::string& headerWhenEmpty, const std::string& text,
+                  std::string& error)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kNewFileMode);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = flock(fd, LOCK_EX) == 0;
+    if (!ok) error = path + ": cannot be locked: " + std::strerror(errno);
+    if (ok) {
+        struct stat st {};
+        std::string lines = text;
+        ok = fstat(fd, &st) == 0;
+        if (ok && st.st_size == 0) lines = headerWhenEmpty + text;
+        ok = ok && write(fd, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size()) && fsync(fd) == 0;
+        if (!ok) error = path + ": " + std::strerror(errno);
+    }
+    close(fd); // releases the lock
+    return ok;
 }

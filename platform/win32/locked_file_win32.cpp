@@ -1,7 +1,7 @@
-// The series-number file on Windows: LockFileEx (it holds on a network share
-// too) on "FILE.lock" beside it, the next number written to a temporary file that
-// replaces the file, flushed to the disk before the number is handed out.
-#include "records/serial_file.h"
+// Shared small files on Windows: LockFileEx (it holds on a network share
+// too), for a file that is replaced on "FILE.lock" beside it; the new contents
+// written to a temporary file that replaces the file, flushed to the disk.
+#include "ports/locked_file.h"
 
 #include <windows.h>
 
@@ -57,19 +57,18 @@ bool ReadAll(HANDLE file, std::string& text)
 
 } // namespace
 
-bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error)
+bool ReadShortFile(const std::string& path, const std::string& what, std::string& text, std::string& error)
 {
     Handle file(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.Valid()) {
-        error = Failure("serial file", path, GetLastError());
+        error = Failure(what, path, GetLastError());
         return false;
     }
-    std::string text;
     if (!ReadAll(file.Get(), text)) {
-        error = "serial file " + path + ": cannot be read as one short line";
+        error = what + " " + path + ": cannot be read as one short line";
         return false;
     }
-    return ParseSerialInto(path, text, number, error);
+    return true;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error)
@@ -99,7 +98,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
     return true;
 }
 
-bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::string& error)
+bool UpdateLockedFile(const std::string& path, const std::string& what, const FileUpdate& update, std::string& error)
 {
     // The lock is on a file beside it that is never replaced: Windows does not
     // let a file be replaced while others hold it open, as waiting stations do.
@@ -107,17 +106,44 @@ bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::strin
     Handle lockFile(CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!lockFile.Valid()) {
-        error = Failure("cannot open the lock of the serial file", lockPath, GetLastError());
+        error = Failure("cannot open the lock of the " + what, lockPath, GetLastError());
         return false;
     }
     OVERLAPPED whole{};
     if (!LockFileEx(lockFile.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        error = Failure("cannot lock the serial file", path, GetLastError());
+        error = Failure("cannot lock the " + what, path, GetLastError());
         return false;
     }
-    uint32_t number = 0;
-    const bool ok = ReadSerialFile(path, number, error) && WriteFileAtomically(path, SerialFileText(number + 1), error);
+    std::string text, replacement;
+    const bool ok = ReadShortFile(path, what, text, error) && update(text, replacement, error) &&
+                    WriteFileAtomically(path, replacement, error);
     UnlockFileEx(lockFile.Get(), 0, MAXDWORD, MAXDWORD, &whole);
-    if (ok) reserved = number;
+    return ok;
+}
+
+bool AppendLocked(const std::string& path, const std::string& headerWhenEmpty, const std::string& text,
+                  std::string& error)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = path + ": " + SystemText(GetLastError());
+        return false;
+    }
+    OVERLAPPED whole{};
+    bool ok = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != FALSE;
+    if (!ok) error = path + ": cannot be locked: " + SystemText(GetLastError());
+    if (ok) {
+        LARGE_INTEGER size{}, zero{};
+        std::string lines = text;
+        ok = GetFileSizeEx(file, &size) && SetFilePointerEx(file, zero, nullptr, FILE_END);
+        if (ok && size.QuadPart == 0) lines = headerWhenEmpty + text;
+        DWORD written = 0;
+        ok = ok && WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr) &&
+             written == lines.size() && FlushFileBuffers(file);
+        if (!ok) error = path + ": " + SystemText(GetLastError());
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+    }
+    CloseHandle(file);
     return ok;
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <cstdio>
 
-#include "records/serial_file.h"
+#include "ports/locked_file.h"
 
 FaultPlan MakeFaultPlan(const std::vector<FaultOption>& faults)
 {

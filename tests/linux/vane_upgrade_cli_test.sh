@@ -125,6 +125,24 @@ serial_file)
   expect_code 1
   expect_err "series number 1A2C was not burned and stays unused"
   [ "$(cat serial.txt)" = 1A2D ] || fail "the serial file holds $(cat serial.txt)"
+  # Two stations started at once on one serial file and one CSV records file:
+  # two different numbers, the file holds the number after both, two rows
+  # below one header.
+  for station in a b; do
+    (timeout 60 "$VANE_UPGRADE" --emulate --emulate-state flash --emulate-flash "flash-$station.bin" --station "$station" \
+      --records jobs.csv upgrade --serial-offset 3F000 --serial-file serial.txt >"out-$station.txt" 2>&1
+     echo $? >"code-$station") &
+  done
+  wait
+  for station in a b; do
+    [ "$(cat "code-$station")" = 0 ] || fail "station $station ended with $(cat "code-$station"): $(cat "out-$station.txt")"
+  done
+  burned=$(for station in a b; do od -An -tx1 -j $((0x3F000)) -N4 "flash-$station.bin" | tr -d ' \n'; echo; done | sort | tr '\n' ' ')
+  [ "$burned" = "2d1a0000 2e1a0000 " ] || fail "burned numbers: $burned"
+  [ "$(cat serial.txt)" = 1A2F ] || fail "the serial file holds $(cat serial.txt)"
+  [ "$(head -n 1 jobs.csv | cut -d, -f1)" = started_at ] || fail "the CSV file has no header line"
+  [ "$(grep -c ',completed,' jobs.csv)" = 2 ] || fail "two CSV rows of completed jobs expected: $(cat jobs.csv)"
+  [ "$(wc -l <jobs.csv)" = 3 ] || fail "one header and two rows expected: $(cat jobs.csv)"
   ;;
 data_image)
   head -c 5000 Data/wtf.fir >data.bin

@@ -10,6 +10,8 @@
 
 #include "platform/postgres/postgres_record_store.h"
 #include "platform/sqlite/sqlite_record_store.h"
+#include "programs/vane_upgrade/csv_records_file.h"
+#include "records/csv_record_store.h"
 
 namespace {
 
@@ -48,7 +50,7 @@ std::string StateFolder()
 
 } // namespace
 
-const char* RecordStoreForms() { return "an SQLite file or a postgresql:// URI"; }
+const char* RecordStoreForms() { return "an SQLite file, a CSV file (NAME.csv) or a postgresql:// URI"; }
 
 std::string StoreShownName(const std::string& location)
 {
@@ -72,7 +74,7 @@ std::string StoreShownName(const std::string& location)
 
 std::optional<std::string> StoreLocationProblem(const std::string& location)
 {
-    if (location.empty()) return "--records needs an SQLite file or a postgresql:// URI";
+    if (location.empty()) return std::string("--records needs ") + RecordStoreForms();
     if (IsPostgresUri(location)) {
         std::string problem;
         // libpq's reason may quote the URI, password and all.
@@ -95,6 +97,8 @@ std::unique_ptr<IRecordStore> OpenRecordStore(const std::string& location, std::
 {
     std::string why;
     std::unique_ptr<IRecordStore> store;
+    // A CSV file is only appended to, and opens whenever its folder does.
+    if (IsCsvStoreName(location)) return OpenCsvRecordsFile(location);
     if (IsPostgresUri(location)) store = PostgresRecordStore::Open(location, writing, why);
     else store = SqliteRecordStore::Open(location, writing, why);
     if (!store) error = "the records store " + StoreShownName(location) + " cannot be used: " + why;

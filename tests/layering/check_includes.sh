@@ -1,7 +1,8 @@
 #!/bin/sh
 # The layers' include rules: the portable core reaches the system only through
 # its ports, never a backend, the emulated target or a program; the real Linux
-# backend stands on the core alone. Prints each include (or link) that breaks
+# backend stands on the core alone; the console program's layers look only
+# downwards. Prints each include (or link) that breaks
 # a rule.
 # Usage: check_includes.sh SOURCE_DIR
 set -u
@@ -27,6 +28,19 @@ forbid 'platform/|emulator/|programs/' - \
     device firmware operations app controls framework records ports resources
 # No backend reaches into the dialog.
 forbid 'app/' - platform
+# Backends and ports serve every program: none reaches into one.
+forbid 'programs/' - platform ports records
+# The console program's layers include only the layers below them: cli (the
+# parsed request), output, station, then the program root with its machine
+# link. Its root headers sit directly in programs/vane_upgrade/; the version
+# header is generated there for the options.
+root='programs/vane_upgrade/[A-Za-z0-9_]+\.h'
+forbid "programs/vane_upgrade/(output|station|machine)/|$root" 'programs/vane_upgrade/program_version\.h' \
+    programs/vane_upgrade/cli
+forbid "programs/vane_upgrade/(station|machine)/|$root" - programs/vane_upgrade/output
+forbid "programs/vane_upgrade/machine/|$root" - programs/vane_upgrade/station
+# The station supervises runs of the program: it never holds a dialog.
+forbid 'app/|platform/headless/' - programs/vane_upgrade/station
 # The Linux backend: nothing of the emulated target.
 forbid 'emulator/' - platform/linux
 # ... nor does its library link it.

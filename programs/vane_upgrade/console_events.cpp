@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/safe_text.h"
 #include "resources/resource.h"
 
 namespace {
@@ -54,7 +55,8 @@ std::string VersionOfLine(const std::string& line)
 {
     if (!line.starts_with(kVersionPrefix)) return "";
     const std::string version = Trimmed(line.substr(sizeof kVersionPrefix - 1));
-    return version == "Unknown" ? "" : version;
+    // An erased or damaged identity block gives bytes, not a version.
+    return version == "Unknown" ? "" : KnownVersion(version);
 }
 
 std::string OutcomeOfExitCode(int exitCode, bool declined)

@@ -12,6 +12,7 @@
 #include "platform/headless/headless_window.h"
 #include "programs/vane_upgrade/exit_codes.h"
 #include "programs/vane_upgrade/interrupts.h"
+#include "programs/vane_upgrade/safe_text.h"
 #include "programs/vane_upgrade/serial_file.h"
 
 namespace {
@@ -115,7 +116,8 @@ private:
         const std::string label = "Current version:";
         if (!text.starts_with(label)) return "";
         text.erase(0, text.find_first_not_of(' ', label.size()));
-        return text == "Unknown" ? "" : text;
+        // An erased or damaged identity block gives bytes, not a version.
+        return text == "Unknown" ? "" : KnownVersion(text);
     }
 
     bool VersionTimerRunning()

@@ -130,8 +130,9 @@ void EventReporter::OnText(int controlId, const std::string& text)
         if (text == versionLine_) return;
         versionLine_ = text;
         ConsoleEvent event = Make(EventKind::Version);
-        event.text = text;
         event.version = VersionOfLine(text);
+        // The window shows an erased identity block's bytes as they are.
+        event.text = IsPrintableUtf8(text) ? text : kUnknownVersionLine;
         knownVersion_ = event.version; // "Unknown" after a disconnection forgets it
         EmitLocked(event);
         return;

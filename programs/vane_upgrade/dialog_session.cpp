@@ -177,17 +177,24 @@ private:
     {
         const std::string version = window_->Text(IDC_VERSION);
         r_.text = version;
-        if (version.starts_with("Current version:") && version != "Current version: Unknown") return kExitSuccess;
+        if (version.starts_with("Current version:") && version != kUnknownVersionLine) return VersionRead();
         // The read after the connection did not show it: ask as the user would.
         p_.boxes.ResetCounts();
         window_->SendClick(IDC_GET_VER);
         if (!WaitQuiet()) return Stuck("the version read");
         const std::string again = window_->Text(IDC_VERSION);
         r_.text = again;
-        if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return kExitSuccess;
+        if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return VersionRead();
         r_.text = "the version could not be read";
         p_.complain(r_.text);
         return kExitFailure;
+    }
+
+    // The identity block was read; bytes that are not a version name none.
+    int VersionRead()
+    {
+        if (VersionShown().empty()) r_.text = kUnknownVersionLine;
+        return kExitSuccess;
     }
 
     int ShowIdentity()

@@ -15,3 +15,5 @@ std::string TerminalSafe(std::string_view text);
 size_t ShownWidth(std::string_view text);
 // A version read from a target: empty (unknown) unless it is printable text.
 std::string KnownVersion(const std::string& version);
+// How the window's version line reads when the version is unknown.
+inline constexpr const char* kUnknownVersionLine = "Current version: Unknown";

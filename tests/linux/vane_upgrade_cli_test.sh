@@ -307,6 +307,19 @@ records)
   run --records db.sqlite records --serials
   grep -q "^1A2B *burned *st-1" out.txt || fail "1A2B is not burned"
   grep -q "^1A2C *void *st-1 .*Write data to SPI Flash failed" out.txt || fail "1A2C is not void"
+
+  # An erased identity block names no version: unknown in the output and the record.
+  head -c $((0x400000)) /dev/zero | tr '\000' '\377' >erased.bin
+  run --json --emulate --emulate-flash erased.bin --emulate-state flash version
+  expect_code 0
+  ! grep -q $'\xef\xbf\xbd' out.txt || fail "replacement characters for the unread version"
+  [ "$(tail -n1 out.txt | jq -r '.text')" = "Current version: Unknown" ] || fail "the result does not say unknown"
+  run --yes --emulate --emulate-flash erased.bin --emulate-state flash --records db.sqlite --station st-1 upgrade
+  expect_code 0
+  run --records db.sqlite records --json
+  [ "$(jq -r '.[-1] | .version_before + "|" + .version_after' out.txt)" = "|Vane_TX_V1030" ] || fail "the record's versions"
+  run --records db.sqlite records
+  tail -n1 out.txt | grep -q "st-1 *emulated *upgrade *- *Vane_TX_V1030 " || fail "the unknown version is not shown as -"
   ;;
 records_postgres)
   # Beside the server of with_postgres.sh. The server goes away while a job
@@ -357,6 +370,11 @@ records_postgres)
   run --records "$store" records --serials
   grep -q "^100 *void .*abandoned" out.txt || fail "100 is not shown void"
   grep -q "^101 *burned" out.txt || fail "101 is not burned"
+
+  # A station's name the server would refuse: refused before anything is sent.
+  run --emulate --trace trace-st.txt --records "$store" --station $'st\xff' upgrade
+  expect_code 2
+  [ ! -e trace-st.txt ] || fail "a station's name that is not UTF-8 must send nothing"
 
   # A user the server asks for a password. Every way the URI can give one,
   # right and wrong: no output, file or record shows it ("ekret" is in each).

@@ -121,7 +121,11 @@ for PRESET in $PRESETS; do
     end
 
     # Wrong usage: exit 2 with one line; the stores of Linux are refused by name.
+    # The help starts the program too, with its libraries taken from the system.
     begin usage
+    vu --help
+    expect_code 0
+    expect_out "Usage: vane-upgrade"
     vu --emulate upgrade --frobnicate
     expect_code 2
     [ "$(wc -l <"$CASE_DIR/err.txt")" -eq 1 ] || fail "one line of error expected: $(cat "$CASE_DIR/err.txt")"

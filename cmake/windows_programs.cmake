@@ -23,8 +23,12 @@ list(REMOVE_ITEM WIN32_SOURCES ${VANE_WIN32_CONSOLE_SERVICES})
 # Object files, so that the portable libraries can reach the backends they
 # call (system colours, the file system) whatever the link order.
 add_library(vane_win32 OBJECT ${WIN32_SOURCES})
+# Import libraries of the system's Known DLLs only: Windows takes those from
+# its own folder whatever lies beside the program. The configuration manager's
+# functions come through setupapi; comctl32 and bcrypt are loaded at run time
+# (platform/win32/system_libraries_win32.h).
 target_link_libraries(vane_win32 PUBLIC vane_core
-  setupapi cfgmgr32 comctl32 comdlg32 gdi32 user32 shell32 advapi32)
+  setupapi comdlg32 gdi32 user32 shell32 advapi32)
 # Common controls of the classic look: the manifest selects no version 6, whose
 # visual styles would ignore the progress colours and the owner-drawn look.
 target_compile_definitions(vane_win32 PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
@@ -119,7 +123,7 @@ target_link_libraries(vane_records PUBLIC vane_win32_console)
 
 add_library(vane_win32_console STATIC ${VANE_WIN32_CONSOLE_SERVICES})
 target_compile_definitions(vane_win32_console PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-target_link_libraries(vane_win32_console PUBLIC vane_win32 vane_core bcrypt)
+target_link_libraries(vane_win32_console PUBLIC vane_win32 vane_core)
 
 # The console program in its layers, one library each, as on Linux. The
 # portable headers keep the window layer's names out.

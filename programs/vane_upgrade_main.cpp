@@ -6,8 +6,24 @@
 #include "programs/vane_upgrade/cli/options.h"
 #include "programs/vane_upgrade/run.h"
 
+#if defined(_WIN32)
+#include <string>
+
+#include "platform/win32/system_libraries_win32.h"
+#include "programs/vane_upgrade/cli/exit_codes.h"
+#endif
+
 int main(int argc, char** argv)
 {
+#if defined(_WIN32)
+    // Run as administrator, often from a downloads folder: no library from there.
+    RestrictLibrarySearchToSystem();
+    std::string missing;
+    if (!LoadSystemLibrary(SystemLibrary::Cryptography, missing)) {
+        std::fprintf(stderr, "vane-upgrade: %s\n", missing.c_str());
+        return kExitFailure;
+    }
+#endif
     interrupts::Install();
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     if (!parsed.run) {

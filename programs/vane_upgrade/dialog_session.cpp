@@ -11,6 +11,7 @@
 #include "operations/hex_text.h"
 #include "platform/headless/headless_window.h"
 #include "programs/vane_upgrade/cli/exit_codes.h"
+#include "programs/vane_upgrade/cli/safe_text.h"
 #include "programs/vane_upgrade/output/one_line.h"
 #include "ports/interrupts.h"
 #include "records/serial_file.h"
@@ -109,7 +110,8 @@ private:
         const std::string label = "Current version:";
         if (!text.starts_with(label)) return "";
         text.erase(0, text.find_first_not_of(' ', label.size()));
-        return text == "Unknown" ? "" : text;
+        // An erased or damaged identity block gives bytes, not a version.
+        return text == "Unknown" ? "" : KnownVersion(text);
     }
 
     bool VersionTimerRunning()
@@ -169,17 +171,24 @@ private:
     {
         const std::string version = window_->Text(IDC_VERSION);
         r_.text = version;
-        if (version.starts_with("Current version:") && version != "Current version: Unknown") return kExitSuccess;
+        if (version.starts_with("Current version:") && version != kUnknownVersionLine) return VersionRead();
         // The read after the connection did not show it: ask as the user would.
         p_.boxes.ResetCounts();
         window_->SendClick(IDC_GET_VER);
         if (!WaitQuiet()) return Stuck("the version read");
         const std::string again = window_->Text(IDC_VERSION);
         r_.text = again;
-        if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return kExitSuccess;
+        if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return VersionRead();
         r_.text = "the version could not be read";
         p_.complain(r_.text);
         return kExitFailure;
+    }
+
+    // The identity block was read; bytes that are not a version name none.
+    int VersionRead()
+    {
+        if (VersionShown().empty()) r_.text = kUnknownVersionLine;
+        return kExitSuccess;
     }
 
     int ShowIdentity()

@@ -6,6 +6,7 @@
 
 #include "operations/hex_text.h"
 #include "programs/vane_upgrade/cli/exit_codes.h"
+#include "programs/vane_upgrade/cli/safe_text.h"
 
 namespace {
 
@@ -71,18 +72,22 @@ std::string Csv(const Row& header, const std::vector<Row>& rows)
     return text;
 }
 
-std::string Table(const Row& header, const std::vector<Row>& rows)
+// For a terminal: whatever a store holds (another tool may have written it),
+// a cell is one line without control characters or escape sequences.
+std::string Table(const Row& header, std::vector<Row> rows)
 {
+    for (Row& row : rows)
+        for (std::string& cell : row) cell = TerminalSafe(cell);
     std::vector<size_t> widths(header.size());
     for (size_t i = 0; i < header.size(); ++i) widths[i] = header[i].size();
     for (const Row& row : rows)
-        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], ShownWidth(row[i]));
     std::string text;
     auto line = [&](const Row& row) {
         std::string out;
         for (size_t i = 0; i < row.size(); ++i) {
             out += row[i];
-            if (i + 1 < row.size()) out += std::string(widths[i] - row[i].size() + 2, ' ');
+            if (i + 1 < row.size()) out += std::string(widths[i] - ShownWidth(row[i]) + 2, ' ');
         }
         while (!out.empty() && out.back() == ' ') out.pop_back();
         text += out + "\n";
@@ -102,10 +107,18 @@ nlohmann::ordered_json RecordJson(const JobRecord& r)
     return object;
 }
 
+// A version that was not read (or not as text) is unknown.
+std::string ShownVersion(const std::string& version)
+{
+    const std::string known = KnownVersion(version);
+    return known.empty() ? "-" : known;
+}
+
 // Readable columns for a person; the export formats keep every field.
 Row TableRecordRow(const JobRecord& r)
 {
-    return {r.startUtc, r.station, r.port, r.command, r.versionBefore, r.versionAfter, r.serial ? Hex(*r.serial) : "-",
+    return {r.startUtc, r.station, r.port, r.command, ShownVersion(r.versionBefore), ShownVersion(r.versionAfter),
+            r.serial ? Hex(*r.serial) : "-",
             JobResultName(r.result), Seconds(r.durationMs), r.image, r.imageSha256.substr(0, 12), r.failure};
 }
 

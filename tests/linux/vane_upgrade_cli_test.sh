@@ -325,11 +325,25 @@ records)
   run --records db.sqlite records --serials
   grep -q "^1A2B *burned *st-1" out.txt || fail "1A2B is not burned"
   grep -q "^1A2C *void *st-1 .*Write data to SPI Flash failed" out.txt || fail "1A2C is not void"
+
+  # An erased identity block names no version: unknown in the output and the record.
+  head -c $((0x400000)) /dev/zero | tr '\000' '\377' >erased.bin
+  run --json --emulate --emulate-flash erased.bin --emulate-state flash version
+  expect_code 0
+  ! grep -q $'\xef\xbf\xbd' out.txt || fail "replacement characters for the unread version"
+  [ "$(tail -n1 out.txt | jq -r '.text')" = "Current version: Unknown" ] || fail "the result does not say unknown"
+  run --yes --emulate --emulate-flash erased.bin --emulate-state flash --records db.sqlite --station st-1 upgrade
+  expect_code 0
+  run --records db.sqlite records --json
+  [ "$(jq -r '.[-1] | .version_before + "|" + .version_after' out.txt)" = "|Vane_TX_V1030" ] || fail "the record's versions"
+  run --records db.sqlite records
+  tail -n1 out.txt | grep -q "st-1 *emulated *upgrade *- *Vane_TX_V1030 " || fail "the unknown version is not shown as -"
   ;;
 records_postgres)
   # Beside the server of with_postgres.sh. The server goes away while a job
-  # runs: the job finishes, its record is kept in a local file.
-  store=$VANE_TEST_POSTGRES_URI
+  # runs: the job finishes, its record is kept in a local file. The URI
+  # carries a password (the server does not ask for it): no output shows it.
+  store="$VANE_TEST_POSTGRES_URI&password=Sekret-0"
   export XDG_STATE_HOME=$work/state
   run --records "$store" serial-next 100
   expect_code 0
@@ -375,6 +389,72 @@ records_postgres)
   grep -q "^100 *void .*abandoned" out.txt || fail "100 is not shown void"
   grep -q "^101 *burned" out.txt || fail "101 is not burned"
 
+  # A station's name the server would refuse: refused before anything is sent.
+  run --emulate --trace trace-st.txt --records "$store" --station $'st\xff' upgrade
+  expect_code 2
+  [ ! -e trace-st.txt ] || fail "a station's name that is not UTF-8 must send nothing"
+
+  # A user the server asks for a password. Every way the URI can give one,
+  # right and wrong: no output, file or record shows it ("ekret" is in each).
+  "$pg_bin/psql" -q "$store" -c "CREATE ROLE secretive LOGIN SUPERUSER PASSWORD 'Sekret-7'" || fail "psql"
+  hba=$VANE_TEST_POSTGRES_DIR/data/pg_hba.conf
+  { echo "local all secretive scram-sha-256"; cat "$hba"; } >hba.new && cat hba.new >"$hba" && rm hba.new
+  (cd / && $pg_as "$pg_bin/pg_ctl" -D "$VANE_TEST_POSTGRES_DIR/data" reload >/dev/null) || fail "reload"
+  sock=$VANE_TEST_POSTGRES_DIR
+  for n in 7 8; do
+    echo "*:*:*:secretive:Sekret-$n" >pgpass-$n
+    printf '[line]\nhost=%s\ndbname=vane_records\nuser=secretive\npassword=Sekret-%s\n' "$sock" $n >services-$n
+  done
+  chmod 600 pgpass-*
+  keep() { cat out.txt err.txt >>kept.txt; }
+  i=0
+  for uri in "postgresql://secretive:Sekret-7@/vane_records?host=$sock" \
+    "postgres://secretive:%53ekret-7@/vane_records?host=$sock" \
+    "postgresql:///vane_records?host=$sock&user=secretive&password=Sekret-7" \
+    "postgresql:///vane_records?host=$sock&user=secretive&pass%77ord=%53ekret-7" \
+    "postgresql:///vane_records?host=$sock&user=secretive&passfile=$work/pgpass-7" \
+    "postgresql:///vane_records?service=line"; do
+    i=$((i + 1))
+    export PGSERVICEFILE=$work/services-7
+    run --json --emulate --log log-$i.txt --trace trace-$i.txt --records "$uri" dump 4096 dump.bin
+    keep
+    expect_code 0
+    wrong=${uri//ekret-7/ekret-8}
+    export PGSERVICEFILE=$work/services-8
+    for words in "--json --emulate --trace trace-w$i.txt upgrade" "records" "serial-next FFFF0000"; do
+      # shellcheck disable=SC2086
+      run --records "${wrong//pgpass-7/pgpass-8}" $words
+      keep
+      expect_code 1
+      expect_err "password authentication failed"
+    done
+  done
+  export PGSERVICEFILE=$work/services-7
+  run --records "postgresql://secretive:Sekret-7@/vane_records?host=$sock" records --json
+  keep
+  [ "$(jq -r '.[-1].command' out.txt)" = dump ] || fail "the last record is not the dump"
+  run --emulate-targets 2 --emulate-flash-dir fleet --records "postgresql://secretive:Sekret-7@/vane_records?host=$sock" \
+    --log fleet-log.txt upgrade --all --serial-offset 3F000
+  keep
+  expect_code 0
+  run --emulate-targets 2 --records "postgresql://secretive:Sekret-8@/vane_records?host=$sock" upgrade --all --json
+  keep
+  expect_code 1
+  # Spellings libpq does not take, and a URI in the wrong place: usage errors.
+  for words in "--records postgresql:///vane_records?host=$sock&PASSWORD=Sekret-7 records" \
+    "--records postgresql://secretive:Sekret-7%zz@/vane_records?host=$sock records" \
+    "--records postgresql:///vane_records?host=$sock&password=Sekret=7 records" \
+    "records postgresql://secretive:Sekret-7@/vane_records?host=$sock" \
+    "--json postgresql://secretive:Sekret-7@/vane_records?host=$sock upgrade"; do
+    set -f # the URIs' '?' is no pattern
+    # shellcheck disable=SC2086
+    run $words
+    set +f
+    keep
+    expect_code 2
+  done
+  leaks=$(grep -rlF ekret . --exclude='pgpass-*' --exclude='services-*')
+  [ -z "$leaks" ] || fail "a password in: $leaks: $(grep -rhF ekret $leaks | head -3)"
   ;;
 *)
   fail "unknown case"

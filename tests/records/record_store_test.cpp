@@ -242,4 +242,34 @@ TEST_F(RecordStore, RecordsKeepEveryFieldAndExportAsWritten)
     EXPECT_EQ(json[0]["failure"], failed.failure);
 }
 
+TEST_F(RecordStore, TheTableShowsWhatAnotherToolWroteOnOneLineWithoutEscapes)
+{
+    auto store = Open();
+    ASSERT_TRUE(store);
+    JobRecord hostile;
+    hostile.startUtc = "2026-12-08T10:00:00.000Z";
+    hostile.station = "bench\x1b]0;owned\x07-3\x1b[2J";
+    hostile.port = "1-1.4\r";
+    hostile.command = "upgrade";
+    hostile.versionBefore = "\x1b[31m";   // not a version: unknown
+    hostile.versionAfter = "Vane_TX_V1030";
+    hostile.result = JobResult::Failed;
+    hostile.failure = "first line\nsecond line\tand a \xc2\x9b""31m C1 sequence";
+    std::string error;
+    ASSERT_TRUE(store->AddRecord(hostile, error)) << error;
+    std::vector<JobRecord> records;
+    ASSERT_TRUE(store->ListRecords(records, error)) << error;
+    ASSERT_EQ(records.size(), 1u);
+
+    const std::string table = FormatRecords(records, RecordsFormat::Table);
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2) << table;
+    EXPECT_EQ(table.find_first_of("\x1b\x07\r\t"), std::string::npos) << table;
+    EXPECT_EQ(table.find("\xc2\x9b"), std::string::npos) << table;
+    EXPECT_NE(table.find("first line second line"), std::string::npos) << table;
+    EXPECT_NE(table.find(" - "), std::string::npos) << "the unknown version is shown as -:\n" << table;
+    EXPECT_NE(table.find("Vane_TX_V1030"), std::string::npos) << table;
+    // The export formats keep the fields as stored.
+    EXPECT_EQ(nlohmann::json::parse(FormatRecords(records, RecordsFormat::Json))[0]["station"], hostile.station);
+}
+
 } // namespace

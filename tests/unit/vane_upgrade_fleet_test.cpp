@@ -253,7 +253,7 @@ echo "{$h,\"event\":\"step\",\"text\":\"Write CODE to SPI Flash ...\"}"
 echo "{$h,\"event\":\"progress\",\"phase\":\"write\",\"percent\":50}"
 echo "said on $port" >&2
 case $port in
-emu-2) echo "{$h,\"event\":\"result\",\"outcome\":\"failed\",\"exit_code\":1,\"text\":\"Write fail\"}"; exit 1;;
+emu-2) printf '%s\n' "{$h,\"event\":\"result\",\"outcome\":\"failed\",\"exit_code\":1,\"text\":\"Write fail\\nagain \\u001b[2J\"}"; exit 1;;
 emu-3) kill -9 $$;;
 esac
 echo "{$h,\"event\":\"result\",\"outcome\":\"completed\",\"exit_code\":0,\"text\":\"Complete!\",\"version_before\":\"Vane_TX_V1020\",\"version_after\":\"Vane_TX_V1030\"}"
@@ -290,6 +290,9 @@ TEST_F(Supervisor, EveryTargetEndsAndIsSummedUp)
     EXPECT_TRUE(Out("emu-1  Vane_TX_V1020 -> Vane_TX_V1030  -       completed")) << out_;
     EXPECT_TRUE(Out("emu-2  - -> -                          -       failed: Write fail")) << out_;
     EXPECT_TRUE(Out("emu-3  - -> -                          -       failed: the run ended by signal 9")) << out_;
+    // A failure's text of several lines with an escape sequence: on one line, shown, not obeyed.
+    EXPECT_TRUE(Out("emu-2: failed: Write fail again ?[2J\n")) << out_;
+    EXPECT_EQ(out_.find('\x1b'), std::string::npos) << out_;
 
     // With --json only the runs' lines, and a result line for the run that wrote none.
     o.output = OutputMode::Json;

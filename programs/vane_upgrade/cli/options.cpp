@@ -11,6 +11,7 @@
 #include "programs/vane_upgrade/cli/device_choice.h"
 #include "programs/vane_upgrade/program_version.h"
 #include "programs/vane_upgrade/cli/record_store_access.h"
+#include "programs/vane_upgrade/cli/safe_text.h"
 #include "records/serial_file.h"
 
 namespace {
@@ -18,6 +19,8 @@ namespace {
 constexpr uint64_t kMaxDumpBytes = 0x7FFFFFFF;
 constexpr uint32_t kPageSize = 256;
 constexpr uint64_t kMaxStatus = 255;
+// A station's name heads columns and rows of the records.
+constexpr size_t kMaxStationChars = 64;
 
 std::string NativePath(std::string path)
 {
@@ -50,6 +53,31 @@ bool IsDirectory(const std::string& path)
 {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A misplaced store URI comes back in CLI11's message as it was typed: each
+// word that holds a URI is named as the store's messages name it.
+std::string WithoutStoreSecrets(std::string message, int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        const size_t scheme = word.find("://");
+        if (scheme == std::string::npos) continue;
+        if (const size_t equals = word.find('='); word.starts_with('-') && equals < scheme) word.erase(0, equals + 1);
+        const std::string shown = StoreShownName(word);
+        for (size_t at = message.find(word); at != std::string::npos; at = message.find(word, at + shown.size()))
+            message.replace(at, word.size(), shown);
+    }
+    return message;
+}
+
+std::optional<std::string> StationProblem(const std::string& station)
+{
+    if (station.empty()) return "--station needs a name (without it the host name is the station's)";
+    if (!IsPrintableUtf8(station)) return "--station: the name must be UTF-8 text without control characters";
+    if (ShownWidth(station) > kMaxStationChars)
+        return "--station: the name is longer than " + std::to_string(kMaxStationChars) + " characters";
+    return std::nullopt;
 }
 
 ParsedCommandLine Usage(const std::string& message)
@@ -279,7 +307,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--emulate-arrive-every", o.arriveEveryMs, "With --watch: the emulated targets arrive MS apart")
         ->check(CLI::Range(1, 3600000));
     app.add_option("--records", o.records, std::string("Keep a record of every job in STORE (") + RecordStoreForms() + ")");
-    app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
+    CLI::Option* station = app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
 
     CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");
     upgrade->add_option("IMAGE", o.image, "Firmware image");
@@ -319,8 +347,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     } catch (const CLI::ParseError& e) {
         // A word that names no command leaves CLI11 wanting a subcommand.
         const std::vector<std::string> rest = app.remaining();
-        if (!rest.empty() && app.get_subcommands().empty()) return Usage("unknown command " + rest.front() + " (see --help)");
-        return Usage(std::string(e.what()) + " (see --help)");
+        if (!rest.empty() && app.get_subcommands().empty())
+            return Usage(WithoutStoreSecrets("unknown command " + rest.front() + " (see --help)", argc, argv));
+        return Usage(WithoutStoreSecrets(std::string(e.what()) + " (see --help)", argc, argv));
     }
     if (yes && no) return Usage("--yes and --no exclude each other");
     if (json + verbose + quiet > 1) return Usage("--json, --verbose and --quiet exclude each other");
@@ -330,6 +359,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     o.realisticTiming = timingText == "realistic";
     for (int i = 1; i < argc; ++i) o.arguments.emplace_back(argv[i]);
     if (!stateText.empty() && !o.emulate && o.emulateTargets == 0) return Usage("--emulate-state needs --emulate");
+    if (station->count() > 0)
+        if (auto problem = StationProblem(o.station)) return Usage(*problem);
 
     if (upgrade->parsed()) o.command = Command::Upgrade;
     else if (sram->parsed()) o.command = Command::Sram;

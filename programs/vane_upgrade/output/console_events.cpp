@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "programs/vane_upgrade/cli/exit_codes.h"
+#include "programs/vane_upgrade/cli/safe_text.h"
 #include "resources/resource.h"
 
 namespace {
@@ -54,7 +55,8 @@ std::string VersionOfLine(const std::string& line)
 {
     if (!line.starts_with(kVersionPrefix)) return "";
     const std::string version = Trimmed(line.substr(sizeof kVersionPrefix - 1));
-    return version == "Unknown" ? "" : version;
+    // An erased or damaged identity block gives bytes, not a version.
+    return version == "Unknown" ? "" : KnownVersion(version);
 }
 
 std::string OutcomeOfExitCode(int exitCode, bool declined)
@@ -128,8 +130,9 @@ void EventReporter::OnText(int controlId, const std::string& text)
         if (text == versionLine_) return;
         versionLine_ = text;
         ConsoleEvent event = Make(EventKind::Version);
-        event.text = text;
         event.version = VersionOfLine(text);
+        // The window shows an erased identity block's bytes as they are.
+        event.text = IsPrintableUtf8(text) ? text : kUnknownVersionLine;
         knownVersion_ = event.version; // "Unknown" after a disconnection forgets it
         EmitLocked(event);
         return;

@@ -1,5 +1,7 @@
 #include "programs/vane_upgrade/station/station_display.h"
 
+#include "programs/vane_upgrade/cli/safe_text.h"
+
 namespace {
 
 constexpr uint64_t kRedrawMs = 200;
@@ -65,7 +67,8 @@ void FleetDisplay::Lasting(std::FILE* stream, const std::string& text)
 {
     ClearBlock();
     std::fflush(out_);
-    std::fprintf(stream, "%s\n", text.c_str());
+    // The runs' texts come from targets and stores: one line, no escape sequences.
+    std::fprintf(stream, "%s\n", TerminalSafe(text).c_str());
     std::fflush(stream);
     DrawBlock();
 }

@@ -30,13 +30,18 @@ std::string FolderOf(const std::string& path)
 
 const char* RecordStoreForms() { return "a CSV file, NAME.csv"; }
 
-std::string StoreShownName(const std::string& location) { return location; }
+std::string StoreShownName(const std::string& location)
+{
+    // A URI meant for another platform may carry a password: its scheme names it.
+    if (const size_t scheme = location.find("://"); scheme != std::string::npos) return location.substr(0, scheme + 3) + "...";
+    return location;
+}
 
 std::optional<std::string> StoreLocationProblem(const std::string& location)
 {
     if (location.empty()) return "--records needs a CSV file";
     if (!IsCsvStoreName(location))
-        return "--records " + location +
+        return "--records " + StoreShownName(location) +
                ": on Windows the records are a CSV file (NAME.csv); SQLite and PostgreSQL stores are kept on Linux";
     if (IsFolder(location)) return "--records " + location + ": a folder, not a file";
     const std::string folder = FolderOf(location);

@@ -1,7 +1,8 @@
 #pragma once
-// What the supervisor of several targets needs of the system (one file per
-// platform): the runs' processes, a wait that wakes on their output, on an
-// interrupt or on an arrival, and the attached targets.
+// What the supervisor of several targets needs of the system: the runs'
+// processes, a wait that wakes on their output, on an interrupt or on an
+// arrival, the attached targets and the console. The machine's own host is
+// one file per platform; tests give the supervisor one of their own.
 #include <cstddef>
 #include <memory>
 #include <set>
@@ -12,64 +13,52 @@
 
 // One target's run, a process of this program whose standard output and
 // error come back as lines.
-class FleetChild {
+class StationChild {
 public:
-    FleetChild();
-    ~FleetChild();
-    FleetChild(const FleetChild&) = delete;
-    FleetChild& operator=(const FleetChild&) = delete;
+    virtual ~StationChild() = default;
 
-    bool Start(const std::string& program, const std::vector<std::string>& arguments, std::string& error);
+    virtual bool Start(const std::string& program, const std::vector<std::string>& arguments, std::string& error) = 0;
     // Takes in what has arrived, without waiting.
-    void Collect();
-    LineSplitter& OutLines();
-    LineSplitter& ErrLines();
-    bool StreamsEnded() const;
+    virtual void Collect() = 0;
+    virtual LineSplitter& OutLines() = 0;
+    virtual LineSplitter& ErrLines() = 0;
+    virtual bool StreamsEnded() const = 0;
     // Notes the end of the process once it has ended (without waiting).
-    bool TryReap();
-    int ExitCode() const;
+    virtual bool TryReap() = 0;
+    virtual int ExitCode() const = 0;
     // "" for a normal end; how it ended otherwise ("ended by signal 9 (Killed)").
-    const std::string& HowItEnded() const;
+    virtual const std::string& HowItEnded() const = 0;
     // Ends a run that hangs.
-    void Kill();
+    virtual void Kill() = 0;
     // Hands the run an interrupt the user gave the supervisor (where the
     // system does not hand it to every run itself).
-    void PassInterrupt();
-
-    struct State;
-
-private:
-    friend class FleetHost;
-    std::unique_ptr<State> state_;
+    virtual void PassInterrupt() = 0;
 };
 
-class FleetHost {
+class StationHost {
 public:
-    FleetHost();
-    ~FleetHost();
-    FleetHost(const FleetHost&) = delete;
-    FleetHost& operator=(const FleetHost&) = delete;
+    virtual ~StationHost() = default;
 
     // Takes the interrupts over from the single-run rule.
-    bool Start(std::string& error);
+    virtual bool Start(std::string& error) = 0;
+    // A run not started yet; the host outlives it.
+    virtual std::unique_ptr<StationChild> NewChild() = 0;
     // Listens for arrivals where the system tells them; false with the
     // problem when it cannot ("" when the ports are simply looked at).
-    bool WatchArrivals(std::string& problem);
-    void StopWatching();
+    virtual bool WatchArrivals(std::string& problem) = 0;
+    virtual void StopWatching() = 0;
     // Waits up to waitMs for output of a run, an interrupt or an arrival.
     // Returns the interrupts since the last wait; arrived tells of arrivals.
-    int Wait(const std::vector<FleetChild*>& running, int waitMs, bool& arrived);
+    virtual int Wait(const std::vector<StationChild*>& running, int waitMs, bool& arrived) = 0;
     // The ports (or drive letters) of the attached targets; error tells why
     // there are none when they could not be looked at.
-    std::set<std::string> AttachedTargets(std::string& error);
+    virtual std::set<std::string> AttachedTargets(std::string& error) = 0;
 
-    static std::string OwnProgramPath();
-    static bool OutputIsTerminal();
-    static size_t TerminalWidth();
-    [[noreturn]] static void EndNow(int exitCode);
-
-    struct State;
-
-private:
-    std::unique_ptr<State> state_;
+    virtual std::string OwnProgramPath() = 0;
+    virtual bool OutputIsTerminal() = 0;
+    virtual size_t TerminalWidth() = 0;
+    [[noreturn]] virtual void EndNow(int exitCode) = 0;
 };
+
+// This machine's processes, wait and target scan.
+std::unique_ptr<StationHost> MakeMachineStationHost();

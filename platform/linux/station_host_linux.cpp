@@ -36,109 +36,110 @@ void Drain(int fd, int& count)
     while ((n = read(fd, buffer, sizeof buffer)) > 0) count += static_cast<int>(n);
 }
 
-} // namespace
+class ProcessChild final : public StationChild {
+public:
+    bool Start(const std::string& program, const std::vector<std::string>& arguments, std::string& error) override
+    {
+        return process.Start(program, arguments, error);
+    }
+    void Collect() override
+    {
+        process.ReadOut();
+        process.ReadErr();
+    }
+    LineSplitter& OutLines() override { return process.OutLines(); }
+    LineSplitter& ErrLines() override { return process.ErrLines(); }
+    bool StreamsEnded() const override { return process.StreamsEnded(); }
+    bool TryReap() override { return process.TryReap(); }
+    int ExitCode() const override { return process.ExitCode(); }
+    const std::string& HowItEnded() const override { return process.HowItEnded(); }
+    void Kill() override { process.Signal(SIGKILL); }
+    void PassInterrupt() override { process.Signal(SIGINT); }
 
-struct FleetChild::State {
     ChildProcess process;
 };
 
-FleetChild::FleetChild() : state_(std::make_unique<State>()) {}
-FleetChild::~FleetChild() = default;
+class MachineStationHost final : public StationHost {
+public:
+    ~MachineStationHost() override
+    {
+        monitor_.Stop();
+        for (int fd : wakePipe_)
+            if (fd >= 0) close(fd);
+    }
 
-bool FleetChild::Start(const std::string& program, const std::vector<std::string>& arguments, std::string& error)
-{
-    return state_->process.Start(program, arguments, error);
-}
+    bool Start(std::string& error) override
+    {
+        if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+            error = "cannot set up the supervisor's pipes";
+            return false;
+        }
+        interrupts::Redirect(NoteSignal);
+        return true;
+    }
 
-void FleetChild::Collect()
-{
-    state_->process.ReadOut();
-    state_->process.ReadErr();
-}
+    std::unique_ptr<StationChild> NewChild() override { return std::make_unique<ProcessChild>(); }
 
-LineSplitter& FleetChild::OutLines() { return state_->process.OutLines(); }
-LineSplitter& FleetChild::ErrLines() { return state_->process.ErrLines(); }
-bool FleetChild::StreamsEnded() const { return state_->process.StreamsEnded(); }
-bool FleetChild::TryReap() { return state_->process.TryReap(); }
-int FleetChild::ExitCode() const { return state_->process.ExitCode(); }
-const std::string& FleetChild::HowItEnded() const { return state_->process.HowItEnded(); }
-void FleetChild::Kill() { state_->process.Signal(SIGKILL); }
-void FleetChild::PassInterrupt() { state_->process.Signal(SIGINT); }
+    bool WatchArrivals(std::string& problem) override
+    {
+        const int wake = wakePipe_[1];
+        return monitor_.Start(
+            [wake](uintptr_t) {
+                const char byte = 1;
+                if (write(wake, &byte, 1) < 0) {
+                    // A full pipe wakes the loop all the same.
+                }
+            },
+            problem);
+    }
 
-struct FleetHost::State {
-    int wakePipe[2] = {-1, -1};
-    UdevHotplugMonitor monitor;
+    void StopWatching() override { monitor_.Stop(); }
+
+    int Wait(const std::vector<StationChild*>& running, int waitMs, bool& arrived) override
+    {
+        std::vector<pollfd> fds{{g_signalPipe[0], POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        for (StationChild* child : running) {
+            // Every run comes from NewChild above.
+            const ChildProcess& process = static_cast<ProcessChild*>(child)->process;
+            if (process.OutFd() >= 0) fds.push_back({process.OutFd(), POLLIN, 0});
+            if (process.ErrFd() >= 0) fds.push_back({process.ErrFd(), POLLIN, 0});
+        }
+        poll(fds.data(), fds.size(), waitMs);
+        int signals = 0, wakes = 0;
+        Drain(g_signalPipe[0], signals);
+        Drain(wakePipe_[0], wakes);
+        arrived = wakes > 0;
+        return signals;
+    }
+
+    std::set<std::string> AttachedTargets(std::string& error) override
+    {
+        std::vector<TargetLocation> found;
+        std::set<std::string> ports;
+        if (!ScanUdevTargets(found, error)) return ports;
+        error.clear();
+        for (const TargetLocation& target : found) ports.insert(target.portPath);
+        return ports;
+    }
+
+    std::string OwnProgramPath() override { return ::OwnProgramPath(); }
+
+    bool OutputIsTerminal() override { return isatty(STDOUT_FILENO) != 0; }
+
+    size_t TerminalWidth() override
+    {
+        winsize size{};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+        return 80;
+    }
+
+    [[noreturn]] void EndNow(int exitCode) override { _exit(exitCode); }
+
+private:
+    int wakePipe_[2] = {-1, -1};
+    UdevHotplugMonitor monitor_;
 };
 
-FleetHost::FleetHost() : state_(std::make_unique<State>()) {}
+} // namespace
 
-FleetHost::~FleetHost()
-{
-    state_->monitor.Stop();
-    for (int fd : state_->wakePipe)
-        if (fd >= 0) close(fd);
-}
-
-bool FleetHost::Start(std::string& error)
-{
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(state_->wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error = "cannot set up the supervisor's pipes";
-        return false;
-    }
-    interrupts::Redirect(NoteSignal);
-    return true;
-}
-
-bool FleetHost::WatchArrivals(std::string& problem)
-{
-    const int wake = state_->wakePipe[1];
-    return state_->monitor.Start(
-        [wake](uintptr_t) {
-            const char byte = 1;
-            if (write(wake, &byte, 1) < 0) {
-                // A full pipe wakes the loop all the same.
-            }
-        },
-        problem);
-}
-
-void FleetHost::StopWatching() { state_->monitor.Stop(); }
-
-int FleetHost::Wait(const std::vector<FleetChild*>& running, int waitMs, bool& arrived)
-{
-    std::vector<pollfd> fds{{g_signalPipe[0], POLLIN, 0}, {state_->wakePipe[0], POLLIN, 0}};
-    for (FleetChild* child : running) {
-        const ChildProcess& process = child->state_->process;
-        if (process.OutFd() >= 0) fds.push_back({process.OutFd(), POLLIN, 0});
-        if (process.ErrFd() >= 0) fds.push_back({process.ErrFd(), POLLIN, 0});
-    }
-    poll(fds.data(), fds.size(), waitMs);
-    int signals = 0, wakes = 0;
-    Drain(g_signalPipe[0], signals);
-    Drain(state_->wakePipe[0], wakes);
-    arrived = wakes > 0;
-    return signals;
-}
-
-std::set<std::string> FleetHost::AttachedTargets(std::string& error)
-{
-    std::vector<TargetLocation> found;
-    std::set<std::string> ports;
-    if (!ScanUdevTargets(found, error)) return ports;
-    error.clear();
-    for (const TargetLocation& target : found) ports.insert(target.portPath);
-    return ports;
-}
-
-std::string FleetHost::OwnProgramPath() { return ::OwnProgramPath(); }
-
-bool FleetHost::OutputIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
-
-size_t FleetHost::TerminalWidth()
-{
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
-}
-
-void FleetHost::EndNow(int exitCode) { _exit(exitCode); }
+std::unique_ptr<StationHost> MakeMachineStationHost() { return std::make_unique<MachineStationHost>(); }

@@ -81,70 +81,72 @@ std::set<std::string> TargetPlaces()
     return places;
 }
 
-} // namespace
+class ProcessChild final : public StationChild {
+public:
+    explicit ProcessChild(HANDLE wake) : process_(wake) {}
 
-struct FleetChild::State {
-    ChildProcess process{g_wake};
+    bool Start(const std::string& program, const std::vector<std::string>& arguments, std::string& error) override
+    {
+        return process_.Start(program, arguments, error);
+    }
+    void Collect() override { process_.Collect(); }
+    LineSplitter& OutLines() override { return process_.OutLines(); }
+    LineSplitter& ErrLines() override { return process_.ErrLines(); }
+    bool StreamsEnded() const override { return process_.StreamsEnded(); }
+    bool TryReap() override { return process_.TryReap(); }
+    int ExitCode() const override { return process_.ExitCode(); }
+    const std::string& HowItEnded() const override { return process_.HowItEnded(); }
+    void Kill() override { process_.Kill(); }
+    // The console hands every Ctrl-C to each run itself.
+    void PassInterrupt() override {}
+
+private:
+    ChildProcess process_;
 };
 
-FleetChild::FleetChild() : state_(std::make_unique<State>()) {}
-FleetChild::~FleetChild() = default;
+class MachineStationHost final : public StationHost {
+public:
+    bool Start(std::string& error) override
+    {
+        if (g_wake == nullptr) g_wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        if (g_wake == nullptr) {
+            error = "cannot set up the supervisor's event: " + SystemErrorText(GetLastError());
+            return false;
+        }
+        g_interrupts = 0;
+        interrupts::Redirect(NoteInterrupt);
+        return true;
+    }
 
-bool FleetChild::Start(const std::string& program, const std::vector<std::string>& arguments, std::string& error)
-{
-    return state_->process.Start(program, arguments, error);
-}
+    std::unique_ptr<StationChild> NewChild() override { return std::make_unique<ProcessChild>(g_wake); }
 
-void FleetChild::Collect() { state_->process.Collect(); }
-LineSplitter& FleetChild::OutLines() { return state_->process.OutLines(); }
-LineSplitter& FleetChild::ErrLines() { return state_->process.ErrLines(); }
-bool FleetChild::StreamsEnded() const { return state_->process.StreamsEnded(); }
-bool FleetChild::TryReap() { return state_->process.TryReap(); }
-int FleetChild::ExitCode() const { return state_->process.ExitCode(); }
-const std::string& FleetChild::HowItEnded() const { return state_->process.HowItEnded(); }
-void FleetChild::Kill() { state_->process.Kill(); }
-// The console hands every Ctrl-C to each run itself.
-void FleetChild::PassInterrupt() {}
-
-struct FleetHost::State {};
-
-FleetHost::FleetHost() : state_(std::make_unique<State>()) {}
-FleetHost::~FleetHost() = default;
-
-bool FleetHost::Start(std::string& error)
-{
-    if (g_wake == nullptr) g_wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (g_wake == nullptr) {
-        error = "cannot set up the supervisor's event: " + SystemErrorText(GetLastError());
+    bool WatchArrivals(std::string& problem) override
+    {
+        problem.clear();
         return false;
     }
-    g_interrupts = 0;
-    interrupts::Redirect(NoteInterrupt);
-    return true;
-}
 
-bool FleetHost::WatchArrivals(std::string& problem)
-{
-    problem.clear();
-    return false;
-}
+    void StopWatching() override {}
 
-void FleetHost::StopWatching() {}
+    int Wait(const std::vector<StationChild*>&, int waitMs, bool& arrived) override
+    {
+        WaitForSingleObject(g_wake, static_cast<DWORD>(waitMs));
+        arrived = false;
+        return g_interrupts.exchange(0);
+    }
 
-int FleetHost::Wait(const std::vector<FleetChild*>&, int waitMs, bool& arrived)
-{
-    WaitForSingleObject(g_wake, static_cast<DWORD>(waitMs));
-    arrived = false;
-    return g_interrupts.exchange(0);
-}
+    std::set<std::string> AttachedTargets(std::string& error) override
+    {
+        error.clear();
+        return TargetPlaces();
+    }
 
-std::set<std::string> FleetHost::AttachedTargets(std::string& error)
-{
-    error.clear();
-    return TargetPlaces();
-}
+    std::string OwnProgramPath() override { return ProgramPath(); }
+    bool OutputIsTerminal() override { return ::OutputIsTerminal(); }
+    size_t TerminalWidth() override { return ConsoleWidth(); }
+    [[noreturn]] void EndNow(int exitCode) override { ExitProcess(static_cast<UINT>(exitCode)); }
+};
 
-std::string FleetHost::OwnProgramPath() { return ProgramPath(); }
-bool FleetHost::OutputIsTerminal() { return ::OutputIsTerminal(); }
-size_t FleetHost::TerminalWidth() { return ConsoleWidth(); }
-void FleetHost::EndNow(int exitCode) { ExitProcess(static_cast<UINT>(exitCode)); }
+} // namespace
+
+std::unique_ptr<StationHost> MakeMachineStationHost() { return std::make_unique<MachineStationHost>(); }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -319,6 +320,81 @@ TEST_F(Supervisor, EveryTargetEndsAndIsSummedUp)
     EXPECT_TRUE(Out("emu-2  - -> -")) << out_;
     EXPECT_FALSE(Out("emu-3")) << out_;
     EXPECT_FALSE(Out("Write CODE")) << "quiet: " << out_;
+}
+
+// A run that never ends on a host of virtual time: every wait advances the
+// clock by its length, so that the supervisor's limit comes without a real wait.
+class HangingRunsHost final : public StationHost {
+public:
+    explicit HangingRunsHost(VirtualClock& clock) : clock_(clock) {}
+
+    struct Run final : StationChild {
+        explicit Run(HangingRunsHost& host) : host(host) {}
+        bool Start(const std::string&, const std::vector<std::string>&, std::string&) override { return true; }
+        void Collect() override {}
+        LineSplitter& OutLines() override { return out; }
+        LineSplitter& ErrLines() override { return err; }
+        bool StreamsEnded() const override { return killed; }
+        bool TryReap() override { return killed; }
+        int ExitCode() const override { return 137; }
+        const std::string& HowItEnded() const override { return how; }
+        void Kill() override
+        {
+            killed = true;
+            how = "ended by signal 9 (Killed)";
+            host.killedAtMs = host.clock_.NowMs();
+        }
+        void PassInterrupt() override {}
+
+        HangingRunsHost& host;
+        LineSplitter out, err;
+        bool killed = false;
+        std::string how;
+    };
+
+    bool Start(std::string&) override { return true; }
+    std::unique_ptr<StationChild> NewChild() override { return std::make_unique<Run>(*this); }
+    bool WatchArrivals(std::string&) override { return false; }
+    void StopWatching() override {}
+    int Wait(const std::vector<StationChild*>&, int waitMs, bool& arrived) override
+    {
+        clock_.Advance(static_cast<uint64_t>(waitMs));
+        arrived = false;
+        return 0;
+    }
+    std::set<std::string> AttachedTargets(std::string& error) override
+    {
+        error.clear();
+        return {"1-1"};
+    }
+    std::string OwnProgramPath() override { return "vane-upgrade"; }
+    bool OutputIsTerminal() override { return false; }
+    size_t TerminalWidth() override { return 80; }
+    [[noreturn]] void EndNow(int) override { std::abort(); }
+
+    uint64_t killedAtMs = 0;
+
+private:
+    VirtualClock& clock_;
+};
+
+TEST_F(Supervisor, AHungRunIsStoppedAtItsTimeLimitOnVirtualTime)
+{
+    Options o = WithArguments({"upgrade", "--all"});
+    o.all = true;
+    VirtualClock clock;
+    HangingRunsHost host(clock);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int code = RunStation(o, host, clock);
+    out_ = testing::internal::GetCapturedStdout();
+    err_ = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, 1);
+    constexpr uint64_t kLimitMs = 15 * 60 * 1000;
+    EXPECT_GE(host.killedAtMs, kLimitMs);
+    EXPECT_LT(host.killedAtMs, kLimitMs + 1000) << "stopped promptly once its time is up";
+    EXPECT_NE(err_.find("1-1: no end after 15:00; stopped"), std::string::npos) << err_;
+    EXPECT_TRUE(Out("failed: no end after 15:00")) << out_;
 }
 
 } // namespace

@@ -53,7 +53,7 @@ struct Options {
     bool recordsSerials = false;     // records --serials
     uint32_t serialNext = 0;         // serial-next HEX
     bool realisticTiming = false;    // --emulate-timing realistic: the device's own pace, on the real clock
-    // Several targets, each in a run of its own (see fleet.h).
+    // Several targets, each in a run of its own (see station/supervisor.h).
     bool all = false;                // upgrade --all, version --all
     bool watch = false;              // upgrade --watch
     uint32_t count = 0;              // --watch --count K (0: until interrupted)

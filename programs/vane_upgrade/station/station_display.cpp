@@ -8,16 +8,16 @@ constexpr uint64_t kRedrawMs = 200;
 
 } // namespace
 
-FleetDisplay::FleetDisplay(FleetOutput mode, std::FILE* out, std::FILE* err, size_t width, bool quiet)
-    : mode_(mode), quiet_(quiet && mode != FleetOutput::Json), out_(out), err_(err), width_(width > 1 ? width - 1 : 79)
+StationDisplay::StationDisplay(StationOutput mode, std::FILE* out, std::FILE* err, size_t width, bool quiet)
+    : mode_(mode), quiet_(quiet && mode != StationOutput::Json), out_(out), err_(err), width_(width > 1 ? width - 1 : 79)
 {
 }
 
-void FleetDisplay::OutputLine(const TargetProgress& target, const std::string& line, const std::optional<TargetEvent>& event,
+void StationDisplay::OutputLine(const TargetProgress& target, const std::string& line, const std::optional<TargetEvent>& event,
                               const std::optional<std::string>& plain)
 {
     switch (mode_) {
-    case FleetOutput::Json:
+    case StationOutput::Json:
         if (event) {
             std::fprintf(out_, "%s\n", line.c_str());
             std::fflush(out_);
@@ -25,14 +25,14 @@ void FleetDisplay::OutputLine(const TargetProgress& target, const std::string& l
             Lasting(err_, target.Port() + ": " + line);
         }
         return;
-    case FleetOutput::Plain:
+    case StationOutput::Plain:
         if (!quiet_) {
             if (!event) Lasting(out_, target.Port() + ": " + line);
             else if (plain) Lasting(out_, target.Port() + ": " + *plain);
             return;
         }
         [[fallthrough]];
-    case FleetOutput::Live:
+    case StationOutput::Live:
         // The live line shows steps and progress; what it cannot show stays above it.
         if (!event) Lasting(out_, target.Port() + ": " + line);
         else if (plain && (event->event == "message" || event->event == "question")) Lasting(out_, target.Port() + ": " + *plain);
@@ -40,18 +40,18 @@ void FleetDisplay::OutputLine(const TargetProgress& target, const std::string& l
     }
 }
 
-void FleetDisplay::ErrorLine(const std::string& port, const std::string& line)
+void StationDisplay::ErrorLine(const std::string& port, const std::string& line)
 {
     if (line.empty()) return;
     Lasting(err_, port + ": " + line);
 }
 
-void FleetDisplay::Note(const std::string& text) { Lasting(err_, "vane-upgrade: " + text); }
+void StationDisplay::Note(const std::string& text) { Lasting(err_, "vane-upgrade: " + text); }
 
-void FleetDisplay::Ended(const TargetProgress& target, int exitCode, uint64_t unixMs)
+void StationDisplay::Ended(const TargetProgress& target, int exitCode, uint64_t unixMs)
 {
     const TargetSummary s = target.Summary();
-    if (mode_ == FleetOutput::Json) {
+    if (mode_ == StationOutput::Json) {
         if (!target.SawResult()) {
             std::fprintf(out_, "%s\n", MakeResultLine(s.port, s.outcome, exitCode == 0 ? 1 : exitCode, s.failure, s.seconds, unixMs).c_str());
             std::fflush(out_);
@@ -63,7 +63,7 @@ void FleetDisplay::Ended(const TargetProgress& target, int exitCode, uint64_t un
     Lasting(out_, s.port + ": " + s.outcome + (s.failure.empty() ? "" : ": " + s.failure));
 }
 
-void FleetDisplay::Lasting(std::FILE* stream, const std::string& text)
+void StationDisplay::Lasting(std::FILE* stream, const std::string& text)
 {
     ClearBlock();
     std::fflush(out_);
@@ -73,25 +73,25 @@ void FleetDisplay::Lasting(std::FILE* stream, const std::string& text)
     DrawBlock();
 }
 
-void FleetDisplay::ClearBlock()
+void StationDisplay::ClearBlock()
 {
-    if (mode_ != FleetOutput::Live || drawn_ == 0) return;
+    if (mode_ != StationOutput::Live || drawn_ == 0) return;
     // Back to the first live line, and everything below it goes.
     std::fprintf(out_, "\033[%zuF\033[J", drawn_);
     drawn_ = 0;
 }
 
-void FleetDisplay::DrawBlock()
+void StationDisplay::DrawBlock()
 {
-    if (mode_ != FleetOutput::Live) return;
+    if (mode_ != StationOutput::Live) return;
     for (const std::string& line : block_) std::fprintf(out_, "\033[2K%s\n", line.c_str());
     drawn_ = block_.size();
     std::fflush(out_);
 }
 
-void FleetDisplay::Refresh(const std::vector<const TargetProgress*>& running, uint64_t nowMs)
+void StationDisplay::Refresh(const std::vector<const TargetProgress*>& running, uint64_t nowMs)
 {
-    if (mode_ != FleetOutput::Live || quiet_) return;
+    if (mode_ != StationOutput::Live || quiet_) return;
     std::vector<std::string> lines;
     for (const TargetProgress* target : running) lines.push_back(target->LiveLine(width_));
     if (lines == block_ || (nowMs - lastDrawMs_ < kRedrawMs && lines.size() == block_.size())) return;
@@ -101,11 +101,11 @@ void FleetDisplay::Refresh(const std::vector<const TargetProgress*>& running, ui
     DrawBlock();
 }
 
-void FleetDisplay::Finish(const std::vector<TargetSummary>& rows)
+void StationDisplay::Finish(const std::vector<TargetSummary>& rows)
 {
     ClearBlock();
     block_.clear();
-    if (mode_ == FleetOutput::Json || rows.empty()) return;
+    if (mode_ == StationOutput::Json || rows.empty()) return;
     std::fprintf(out_, "\n%s", FormatSummaryTable(rows).c_str());
     std::fflush(out_);
 }

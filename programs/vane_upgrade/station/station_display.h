@@ -11,12 +11,12 @@
 
 #include "programs/vane_upgrade/station/target_events.h"
 
-enum class FleetOutput { Live, Plain, Json };
+enum class StationOutput { Live, Plain, Json };
 
-class FleetDisplay {
+class StationDisplay {
 public:
     // quiet: only boxes, complaints, each target's end and the summary.
-    FleetDisplay(FleetOutput mode, std::FILE* out, std::FILE* err, size_t width = 80, bool quiet = false);
+    StationDisplay(StationOutput mode, std::FILE* out, std::FILE* err, size_t width = 80, bool quiet = false);
 
     // One line of a run's standard output, the event it holds (if it holds
     // one) and the plain line the target made of it.
@@ -38,7 +38,7 @@ private:
     void ClearBlock();
     void DrawBlock();
 
-    FleetOutput mode_;
+    StationOutput mode_;
     bool quiet_;
     std::FILE* out_;
     std::FILE* err_;

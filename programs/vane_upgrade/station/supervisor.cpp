@@ -29,26 +29,28 @@ uint64_t UnixMs()
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-FleetOutput ChooseFleetOutput(const Options& o)
+StationOutput ChooseStationOutput(const Options& o, StationHost& host)
 {
-    if (o.output == OutputMode::Json) return FleetOutput::Json;
-    return FleetHost::OutputIsTerminal() ? FleetOutput::Live : FleetOutput::Plain;
+    if (o.output == OutputMode::Json) return StationOutput::Json;
+    return host.OutputIsTerminal() ? StationOutput::Live : StationOutput::Plain;
 }
 
 struct TargetRun {
     TargetRun(std::string port, uint64_t startMs) : progress(std::move(port), startMs), deadlineMs(startMs + kRunLimitMs) {}
     TargetProgress progress;
-    std::unique_ptr<FleetChild> child = std::make_unique<FleetChild>();
+    std::unique_ptr<StationChild> child;
     uint64_t deadlineMs;
     bool killed = false;
 };
 
 class Supervisor {
 public:
-    Supervisor(const Options& options, const std::string& program)
+    Supervisor(const Options& options, const std::string& program, StationHost& host, IClock& clock)
         : o_(options),
-          display_(ChooseFleetOutput(options), stdout, stderr, FleetHost::TerminalWidth(), options.output == OutputMode::Quiet),
-          program_(program.empty() ? FleetHost::OwnProgramPath() : program)
+          clock_(clock),
+          display_(ChooseStationOutput(options, host), stdout, stderr, host.TerminalWidth(), options.output == OutputMode::Quiet),
+          program_(program.empty() ? host.OwnProgramPath() : program),
+          host_(host)
     {
     }
 
@@ -98,6 +100,7 @@ private:
     {
         const uint64_t now = clock_.NowMs();
         auto run = std::make_unique<TargetRun>(port, now);
+        run->child = host_.NewChild();
         std::string error;
         if (program_.empty() || !run->child->Start(program_, ChildArguments(o_, port, EmulatedIndex(port)), error)) {
             if (error.empty()) error = "this program's own file cannot be found";
@@ -144,7 +147,7 @@ private:
         for (;;) {
             WatchForArrivals(clock_.NowMs());
             if (Done()) return;
-            std::vector<FleetChild*> running;
+            std::vector<StationChild*> running;
             for (const auto& run : runs_)
                 if (!run->progress.HasEnded()) running.push_back(run->child.get());
             bool arrived = false;
@@ -163,7 +166,7 @@ private:
     void Follow(TargetRun& run, uint64_t now)
     {
         if (run.progress.HasEnded()) return;
-        FleetChild& child = *run.child;
+        StationChild& child = *run.child;
         child.Collect();
         while (auto line = child.OutLines().Next()) OnOutputLine(run, *line);
         while (auto line = child.ErrLines().Next()) display_.ErrorLine(run.progress.Port(), *line);
@@ -194,7 +197,7 @@ private:
 
     void EndRun(TargetRun& run, uint64_t now)
     {
-        const FleetChild& child = *run.child;
+        const StationChild& child = *run.child;
         std::string why;
         if (run.killed) why = "no end after " + FormatDuration(kRunLimitMs / 1000) + ": stopped";
         else if (!child.HowItEnded().empty()) why = "the run " + child.HowItEnded();
@@ -217,7 +220,7 @@ private:
             display_.Note("interrupted again: the running jobs are abandoned");
         } else {
             std::fflush(nullptr);
-            FleetHost::EndNow(kExitInterrupted);
+            host_.EndNow(kExitInterrupted);
         }
         // Each run takes the interrupt as a single run does: a job that
         // writes the transmitter finishes on the first, anything else ends.
@@ -249,11 +252,11 @@ private:
     }
 
     const Options& o_;
-    SystemClock clock_;
-    FleetDisplay display_;
+    IClock& clock_;
+    StationDisplay display_;
     const std::string program_;
-    // Before the runs: a run's process outlives none of the host's pipes.
-    FleetHost host_;
+    // Outlives the runs: a run's process outlives none of the host's pipes.
+    StationHost& host_;
     std::vector<std::unique_ptr<TargetRun>> runs_;
     size_t started_ = 0;
     StationPorts station_;
@@ -268,9 +271,16 @@ private:
 
 } // namespace
 
+int RunStation(const Options& options, StationHost& host, IClock& clock, const std::string& program)
+{
+    Supervisor supervisor(options, program, host, clock);
+    return supervisor.Run();
+}
+
 int RunFleet(const Options& options, const std::string& program)
 {
     SilenceDiagnostics(); // the runs keep their own logs; the supervisor's output is theirs
-    Supervisor supervisor(options, program);
-    return supervisor.Run();
+    const std::unique_ptr<StationHost> host = MakeMachineStationHost();
+    SystemClock clock;
+    return RunStation(options, *host, clock, program);
 }

@@ -9,8 +9,13 @@
 // of them, reads their event lines, shows them and sums them up.
 #include <string>
 
+#include "ports/clock.h"
+#include "ports/station_host.h"
 #include "programs/vane_upgrade/cli/options.h"
 
 // Exit code: 0 when every target completed, 1 otherwise, 3 when none was found.
-// Each target's run is program (this program's own file when empty).
+// Each target's run is program (this program's own file when empty), on
+// this machine's processes and clock.
 int RunFleet(const Options& options, const std::string& program = "");
+// The same on the given host and clock.
+int RunStation(const Options& options, StationHost& host, IClock& clock, const std::string& program = "");

@@ -150,8 +150,16 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
     // Created only when missing: a station whose user may not create tables
     // still opens a store that exists.
     auto exists = s.Run("SELECT to_regclass('schema_version') IS NOT NULL");
-    if (!exists->Ok() || exists->Rows() != 1 ||
-        (exists->Text(0, 0) != "t" && !s.Do("CREATE TABLE schema_version (version INTEGER NOT NULL)"))) {
+    if (!exists->Ok() || exists->Rows() != 1) {
+        error = s.Error();
+        return false;
+    }
+    // Printing a store never creates or changes it.
+    if (!writing && exists->Text(0, 0) != "t") {
+        error = "the database holds no records store";
+        return false;
+    }
+    if (exists->Text(0, 0) != "t" && !s.Do("CREATE TABLE schema_version (version INTEGER NOT NULL)")) {
         error = s.Error();
         return false;
     }
@@ -162,13 +170,17 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
     }
     long long version = 0;
     if (read->Rows() > 0) version = read->Int(0, 0);
-    else if (!s.Do("INSERT INTO schema_version (version) VALUES (0)")) {
+    else if (writing && !s.Do("INSERT INTO schema_version (version) VALUES (0)")) {
         error = s.Error();
         return false;
     }
     if (version > kStoreSchemaVersion) {
         error = "the database was made by a newer vane-upgrade (schema " + Number(version) + ", this one knows " +
                 Number(kStoreSchemaVersion) + ")";
+        return false;
+    }
+    if (!writing && version < kStoreSchemaVersion) {
+        error = "the database holds no records store, or one of an older vane-upgrade (a job with --records brings it up to date)";
         return false;
     }
     const auto steps = SchemaSteps(SqlDialect::Postgres);
@@ -194,6 +206,18 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
     }
     if (writing && writable->Text(0, 0) != "t") {
         error = "the database user may not write the records (or the server is read-only)";
+        return false;
+    }
+    // Rights are not all: a record and a number written and rolled back
+    // prove that the store takes them (a trigger, a policy, a full disk).
+    if (writing &&
+        (!s.Do("SAVEPOINT probe") ||
+         !s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
+               " image, image_sha256, serial_number, outcome, failure, duration_ms)"
+               " VALUES ('', '', '', '', '', '', '', '', '', NULL, 'failed', '', 0)") ||
+         !s.Do("UPDATE serial_counter SET next_number = next_number WHERE id = 1") ||
+         !s.Do("ROLLBACK TO SAVEPOINT probe"))) {
+        error = s.Error();
         return false;
     }
     if (!s.Commit()) {

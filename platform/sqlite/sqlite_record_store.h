@@ -12,8 +12,9 @@ struct sqlite3;
 
 class SqliteRecordStore final : public IRecordStore {
 public:
-    // Opens the file (created when missing) and brings its schema up to date;
-    // for writing, a file that cannot be written is refused.
+    // For writing: opens the file (created when missing), brings its schema
+    // up to date and proves that it takes a record. For reading: opens a
+    // store that exists, at this program's schema, and changes nothing.
     static std::unique_ptr<SqliteRecordStore> Open(const std::string& path, bool writing, std::string& error);
     ~SqliteRecordStore() override;
 
@@ -28,6 +29,8 @@ public:
 private:
     explicit SqliteRecordStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
     bool Migrate(bool writing, std::string& error);
+    bool CheckReadable(std::string& error);
+    bool ProbeWrite(std::string& error);
     bool Exec(const char* sql, std::string& error);
     bool Fail(std::string& error);
     void Rollback();

@@ -74,7 +74,8 @@ void JobRecorder::Settle(uint32_t number, bool burned, const std::string& reason
 
 void JobRecorder::Finish()
 {
-    if (!report_.jobReached) return;
+    if (!report_.jobReached || finished_) return;
+    finished_ = true;
     const uint64_t endMs = UnixNowMs();
     record_.startUtc = UtcText(startMs_);
     record_.endUtc = UtcText(endMs);
@@ -95,8 +96,11 @@ void JobRecorder::KeepLocally(const std::string& what, const std::string& storeE
 {
     std::string path, error;
     const std::string why = storeError.empty() ? "" : " (" + storeError + ")";
-    if (KeepUnsavedLine(RecordJsonLine(record_, unsettledState_), path, error))
+    notStored_ = true;
+    if (KeepUnsavedLine(RecordJsonLine(record_, unsettledState_), path, error)) {
+        unsavedPath_ = path;
         complain_("the records store did not take " + what + why + "; it is kept in " + path);
-    else
+    } else {
         complain_("the records store did not take " + what + why + ", and " + error + ": it is lost");
+    }
 }

@@ -28,8 +28,12 @@ public:
     bool Take(uint32_t& number, std::string& error) override;
     void Settle(uint32_t number, bool burned, const std::string& reason) override;
 
-    // After the session: writes the record of a job that was reached.
+    // After the session: writes the record of a job that was reached (once).
     void Finish();
+    // After Finish: the record did not reach the store; the file that keeps
+    // it (empty when it is lost).
+    bool RecordNotStored() const { return notStored_; }
+    const std::string& UnsavedRecords() const { return unsavedPath_; }
 
 private:
     void KeepLocally(const std::string& what, const std::string& storeError);
@@ -41,6 +45,9 @@ private:
     JobReport report_;
     uint64_t startMs_;
     bool storeLost_ = false;
+    bool finished_ = false;
+    bool notStored_ = false;
+    std::string unsavedPath_;
     std::string unsettledState_; // the state of the series number the store was not told
 };
 

@@ -164,18 +164,24 @@ std::string RecordJsonLine(const JobRecord& record, const std::string& unsettled
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-int ListRecordsCommand(IRecordStore& store, RecordsFormat format, bool serials, std::FILE* out, std::string& error)
+bool RecordsText(IRecordStore& store, RecordsFormat format, bool serials, std::string& text, std::string& error)
 {
-    std::string text;
     if (serials) {
         std::vector<SerialEntry> entries;
-        if (!store.ListSerials(entries, error)) return kExitFailure;
+        if (!store.ListSerials(entries, error)) return false;
         text = FormatSerials(entries, format);
     } else {
         std::vector<JobRecord> records;
-        if (!store.ListRecords(records, error)) return kExitFailure;
+        if (!store.ListRecords(records, error)) return false;
         text = FormatRecords(records, format);
     }
+    return true;
+}
+
+int ListRecordsCommand(IRecordStore& store, RecordsFormat format, bool serials, std::FILE* out, std::string& error)
+{
+    std::string text;
+    if (!RecordsText(store, format, serials, text, error)) return kExitFailure;
     std::fputs(text.c_str(), out);
     return std::fflush(out) == 0 ? kExitSuccess : kExitFailure;
 }
@@ -187,6 +193,6 @@ int SerialNextCommand(IRecordStore& store, uint32_t next, std::FILE* out, std::s
         if (refused) error = "serial-next " + Hex(next) + " refused: " + error;
         return kExitFailure;
     }
-    std::fprintf(out, "Next series number: %s\n", Hex(next).c_str());
+    if (out != nullptr) std::fprintf(out, "Next series number: %s\n", Hex(next).c_str());
     return kExitSuccess;
 }

@@ -9,7 +9,10 @@
 
 enum class RecordsFormat { Table, Csv, Json };
 
+// The text of the records (or the series numbers) in format; false with error when the store cannot list them.
+bool RecordsText(IRecordStore& store, RecordsFormat format, bool serials, std::string& text, std::string& error);
 int ListRecordsCommand(IRecordStore& store, RecordsFormat format, bool serials, std::FILE* out, std::string& error);
+// With out null nothing is printed.
 int SerialNextCommand(IRecordStore& store, uint32_t next, std::FILE* out, std::string& error);
 
 // --- the pieces, pure ---

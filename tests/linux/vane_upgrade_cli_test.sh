@@ -307,6 +307,71 @@ records)
   run --records db.sqlite records --serials
   grep -q "^1A2B *burned *st-1" out.txt || fail "1A2B is not burned"
   grep -q "^1A2C *void *st-1 .*Write data to SPI Flash failed" out.txt || fail "1A2C is not void"
+
+  # Printing a store that is not there says so, and creates nothing.
+  run --records missing.sqlite records
+  expect_code 1
+  expect_err "no records store at missing.sqlite"
+  [ ! -e missing.sqlite ] || fail "printing created a store"
+
+  # --json: one result event on every path, the text on standard error only.
+  json_result() {
+    [ "$(wc -l <out.txt)" -eq 1 ] || fail "--json: one line expected"
+    [ "$(jq -r '[.event, .outcome, .exit_code] | join(" ")' out.txt)" = "$1" ] || fail "--json: not the result $1"
+  }
+  run --json --records db.sqlite records --serials
+  expect_code 0
+  json_result "result completed 0"
+  [ "$(jq -r '.serials | map(.serial_number) | join(" ")' out.txt)" = "1A2B 1A2C" ] || fail "--json: the numbers"
+  run --json --records db.sqlite serial-next 1A2C
+  expect_code 1
+  json_result "result failed 1"
+  expect_err "refused"
+  run --json --records db.sqlite serial-next 1A30
+  expect_code 0
+  json_result "result completed 0"
+  [ "$(jq -r '.next_serial' out.txt)" = 1A30 ] || fail "--json: the next number"
+  for targets in "--emulate upgrade" "--emulate-targets 2 upgrade --all"; do
+    run --json --records "postgresql:///line?host=$work/no-server" $targets
+    expect_code 1
+    json_result "result failed 1"
+    expect_err "cannot connect"
+  done
+  run --json --records missing.sqlite records
+  expect_code 1
+  json_result "result failed 1"
+
+  # The store refuses the record of a job it let start: the device is done,
+  # the record is not, and both a run and a station say where it is kept.
+  sqlite3 db.sqlite "CREATE TRIGGER closed BEFORE INSERT ON job_records WHEN NEW.station <> ''
+    BEGIN SELECT RAISE(ABORT, 'the line is closed'); END" || fail "sqlite3"
+  unsaved=$work/state/vane-upgrade/unsaved-records.jsonl
+  run --emulate --records db.sqlite --station st-1 upgrade
+  expect_code 4
+  expect_err "the line is closed"
+  tail -n1 out.txt | grep -qF "record not stored: $unsaved" || fail "the result line does not name the kept record"
+  [ "$(grep -c '"station":"st-1"' "$unsaved")" -eq 1 ] || fail "the record is not kept"
+  run --json --emulate --records db.sqlite upgrade
+  expect_code 4
+  [ "$(tail -n1 out.txt | jq -r '[.outcome, .exit_code, .record, .unsaved_records] | join(" ")')" = "completed 4 not stored $unsaved" ] ||
+    fail "--json: the result does not tell the record not stored"
+  run --emulate-targets 2 --records db.sqlite upgrade --all
+  expect_code 4
+  [ "$(grep -Ec "^emu-[12] .* completed, record not stored: $unsaved" out.txt)" -eq 2 ] || fail "the summary rows"
+  [ "$(grep -c "^emu-[12]: .*the line is closed" err.txt)" -eq 2 ] || fail "the runs' complaints were dropped"
+
+  # A file that may be written in a folder that may not (the journal goes
+  # there): refused before anything reaches the target.
+  if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+    mkdir locked open
+    run --records locked/db.sqlite serial-next 1
+    chmod 755 "$work" locked && chmod 666 locked/db.sqlite && chmod 777 open
+    timeout 60 setpriv --reuid=65534 --regid=65534 --clear-groups "$VANE_UPGRADE" --emulate --trace open/trace.txt --records locked/db.sqlite upgrade >out.txt 2>err.txt </dev/null
+    code=$?
+    expect_code 1
+    expect_err "locked/db.sqlite"
+    [ ! -s open/trace.txt ] || fail "a store that cannot take a record must send nothing"
+  fi
   ;;
 records_postgres)
   # Beside the server of with_postgres.sh. The server goes away while a job
@@ -325,7 +390,8 @@ records_postgres)
   pg_server_stop
   wait $job
   code=$?
-  expect_code 0
+  expect_code 4
+  expect_out "record not stored: $work/state/vane-upgrade/unsaved-records.jsonl"
   [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 00010000 ] || fail "the number is not in the flash"
   expect_err "kept in $work/state/vane-upgrade/unsaved-records.jsonl"
   grep -q '"serial_number":"100".*"outcome":"completed".*"serial_state":"burned"' state/vane-upgrade/unsaved-records.jsonl ||

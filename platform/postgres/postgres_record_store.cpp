@@ -246,6 +246,54 @@ bool PostgresRecordStore::AddRecord(const JobRecord& r, std::string& error)
     return true;
 }
 
+bool PostgresRecordStore::ImportRecord(const JobRecord& r, std::optional<SerialState> serialState, bool& added,
+                                       std::string& error)
+{
+    added = false;
+    Session s(conn_);
+    // Under the counter's lock: two imports of one file add its records once.
+    if (!s.Begin() || !s.Do("SELECT next_number FROM serial_counter WHERE id = 1 FOR UPDATE")) {
+        error = s.Error();
+        return false;
+    }
+    auto same = s.Run("SELECT 1 FROM job_records WHERE started_at = $1 AND station = $2 AND port = $3 AND command = $4",
+                      {r.startUtc, r.station, r.port, r.command});
+    if (!same->Ok()) {
+        error = s.Error();
+        return false;
+    }
+    if (same->Rows() > 0) return true;
+    const std::vector<std::string> params = {r.startUtc, r.endUtc, r.station, r.port, r.command, r.versionBefore,
+                                             r.versionAfter, r.image, r.imageSha256,
+                                             r.serial ? Number(*r.serial) : std::string(), JobResultName(r.result),
+                                             r.failure, Number(static_cast<long long>(r.durationMs))};
+    std::vector<bool> nulls(params.size(), false);
+    nulls[9] = !r.serial;
+    if (!s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
+              " image, image_sha256, serial_number, outcome, failure, duration_ms)"
+              " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
+              params, nulls)) {
+        error = s.Error();
+        return false;
+    }
+    if (r.serial && serialState) {
+        const std::string number = Number(*r.serial);
+        if (!s.Do("INSERT INTO serial_numbers (number, state, station, port, taken_at, reason) VALUES ($1, $2, $3, $4, $5, $6)"
+                  " ON CONFLICT (number) DO UPDATE SET state = excluded.state, reason = excluded.reason",
+                  {number, SerialStateName(*serialState), r.station, r.port, r.startUtc, r.failure}) ||
+            !s.Do("UPDATE serial_counter SET next_number = $1::bigint + 1 WHERE id = 1 AND next_number <= $1::bigint", {number})) {
+            error = s.Error();
+            return false;
+        }
+    }
+    if (!s.Commit()) {
+        error = s.Error();
+        return false;
+    }
+    added = true;
+    return true;
+}
+
 bool PostgresRecordStore::ListRecords(std::vector<JobRecord>& records, std::string& error)
 {
     Session s(conn_);

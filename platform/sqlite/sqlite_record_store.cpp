@@ -181,6 +181,47 @@ bool SqliteRecordStore::AddRecord(const JobRecord& r, std::string& error)
     return true;
 }
 
+bool SqliteRecordStore::ImportRecord(const JobRecord& r, std::optional<SerialState> serialState, bool& added,
+                                     std::string& error)
+{
+    added = false;
+    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    {
+        Statement same(db_, "SELECT 1 FROM job_records WHERE started_at = ? AND station = ? AND port = ? AND command = ?");
+        same.Bind(1, r.startUtc);
+        same.Bind(2, r.station);
+        same.Bind(3, r.port);
+        same.Bind(4, r.command);
+        const int step = same.Step();
+        if (step == SQLITE_ROW) {
+            Rollback();
+            return true;
+        }
+        if (step != SQLITE_DONE) return Fail(error);
+    }
+    if (!AddRecord(r, error)) return false;
+    if (r.serial && serialState) {
+        const long long number = *r.serial;
+        Statement enter(db_, "INSERT INTO serial_numbers (number, state, station, port, taken_at, reason)"
+                             " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (number) DO UPDATE SET state = excluded.state,"
+                             " reason = excluded.reason");
+        enter.Bind(1, number);
+        enter.Bind(2, std::string(SerialStateName(*serialState)));
+        enter.Bind(3, r.station);
+        enter.Bind(4, r.port);
+        enter.Bind(5, r.startUtc);
+        enter.Bind(6, r.failure);
+        if (!enter.Run()) return Fail(error);
+        Statement past(db_, "UPDATE serial_counter SET next_number = ? WHERE id = 1 AND next_number IS NOT NULL AND next_number <= ?");
+        past.Bind(1, number + 1);
+        past.Bind(2, number);
+        if (!past.Run()) return Fail(error);
+    }
+    if (!Exec("COMMIT", error)) return false;
+    added = true;
+    return true;
+}
+
 bool SqliteRecordStore::ListRecords(std::vector<JobRecord>& records, std::string& error)
 {
     Statement select(db_,

@@ -210,9 +210,15 @@ std::optional<int> UseRecordStore(const Options& options, std::unique_ptr<IRecor
     std::string error;
     const bool json = options.output == OutputMode::Json;
     // Printing the records needs no right to write them, and never creates a store.
-    store = OpenRecordStore(options.records, error, options.command != Command::Records);
+    const bool importing = options.command == Command::Records && !options.recordsImport.empty();
+    store = OpenRecordStore(options.records, error, options.command != Command::Records || importing);
     int code = kExitSuccess;
-    if (store && options.command == Command::Records) {
+    if (store && importing) {
+        std::string summary;
+        code = ImportRecordsCommand(*store, options.recordsImport, summary, error);
+        if (!summary.empty() && !json) std::printf("%s\n", summary.c_str());
+        if (json) return EndBeforeTarget(options, code, code == kExitSuccess ? summary : error);
+    } else if (store && options.command == Command::Records) {
         if (json) return RecordsAsResult(options, *store);
         const RecordsFormat format =
             options.recordsCsv ? RecordsFormat::Csv : options.recordsJson ? RecordsFormat::Json : RecordsFormat::Table;

@@ -292,10 +292,17 @@ records)
   run --records db.sqlite serial-next 1A2C
   expect_code 1
   expect_err "refused"
+  # A step that fails and goes on (the identity read): the number still reaches the transmitter.
+  run --emulate --emulate-state flash --emulate-flash burned.bin --emulate-fault fail:9 --records db.sqlite --station st-1 upgrade \
+    --serial-offset 3F000
+  expect_code 1
+  expect_err "Read ID FAILED"
+  expect_err "series number 1A2D was burned on the transmitter although the job failed"
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 burned.bin | tr -d ' ')" = 2d1a0000 ] || fail "1A2D is not in the flash"
 
   run --records db.sqlite records
   expect_code 0
-  [ "$(wc -l <out.txt)" -eq 4 ] || fail "three records expected"
+  [ "$(wc -l <out.txt)" -eq 5 ] || fail "four records expected"
   grep -q "st-1 *emulated *upgrade *Vane_TX_V1020 *Vane_TX_V1030 *1A2B *completed" out.txt || fail "no completed record"
   grep -q "st-1 *emulated *upgrade *Vane_TX_V1030 *Vane_TX_V1030 *- *declined .*a question was declined" out.txt ||
     fail "no declined record"
@@ -307,6 +314,7 @@ records)
   run --records db.sqlite records --serials
   grep -q "^1A2B *burned *st-1" out.txt || fail "1A2B is not burned"
   grep -q "^1A2C *void *st-1 .*Write data to SPI Flash failed" out.txt || fail "1A2C is not void"
+  grep -q "^1A2D *burned *st-1 .*Read ID FAILED" out.txt || fail "1A2D is not burned"
 
   # Printing a store that is not there says so, and creates nothing.
   run --records missing.sqlite records
@@ -322,7 +330,7 @@ records)
   run --json --records db.sqlite records --serials
   expect_code 0
   json_result "result completed 0"
-  [ "$(jq -r '.serials | map(.serial_number) | join(" ")' out.txt)" = "1A2B 1A2C" ] || fail "--json: the numbers"
+  [ "$(jq -r '.serials | map(.serial_number) | join(" ")' out.txt)" = "1A2B 1A2C 1A2D" ] || fail "--json: the numbers"
   run --json --records db.sqlite serial-next 1A2C
   expect_code 1
   json_result "result failed 1"
@@ -359,6 +367,20 @@ records)
   expect_code 4
   [ "$(grep -Ec "^emu-[12] .* completed, record not stored: $unsaved" out.txt)" -eq 2 ] || fail "the summary rows"
   [ "$(grep -c "^emu-[12]: .*the line is closed" err.txt)" -eq 2 ] || fail "the runs' complaints were dropped"
+
+  # The line open again: the kept records go in, each once however often the file is imported.
+  sqlite3 db.sqlite "DROP TRIGGER closed" || fail "sqlite3"
+  run --records db.sqlite records --csv
+  before=$(wc -l <out.txt)
+  run --records db.sqlite records import "$unsaved"
+  expect_code 0
+  expect_out "Imported 4 records"
+  run --json --records db.sqlite records import "$unsaved"
+  expect_code 0
+  json_result "result completed 0"
+  [ "$(jq -r .text out.txt)" = "Imported 0 records from $unsaved; 4 were in the store already" ] || fail "imported twice"
+  run --records db.sqlite records --csv
+  [ "$(wc -l <out.txt)" -eq $((before + 4)) ] || fail "four records expected to be added"
 
   # A file that may be written in a folder that may not (the journal goes
   # there): refused before anything reaches the target.
@@ -420,8 +442,17 @@ records_postgres)
   expect_code 0
   [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 01010000 ] || fail "101 is not in the flash"
   run --records "$store" records --serials
-  grep -q "^100 *void .*abandoned" out.txt || fail "100 is not shown void"
+  grep -q "^100 *taken .*no record of its job" out.txt || fail "100 is not shown without a record"
   grep -q "^101 *burned" out.txt || fail "101 is not burned"
+  # The kept record brings the number's state: burned on the transmitter.
+  for _ in 1 2; do
+    run --records "$store" records import state/vane-upgrade/unsaved-records.jsonl
+    expect_code 0
+  done
+  run --records "$store" records --serials
+  grep -q "^100 *burned" out.txt || fail "100 is not burned after the import"
+  run --records "$store" records --csv
+  [ "$(grep -c ',100,completed,' out.txt)" -eq 1 ] || fail "the record of 100 is not in the store once"
 
   ;;
 *)

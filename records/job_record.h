@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-enum class JobResult { Completed, Failed, Declined };
+enum class JobResult { Completed, Failed, Declined, Interrupted };
 
 struct JobRecord {
     std::string startUtc;       // "2026-12-08T10:45:03.120Z"

@@ -331,10 +331,12 @@ private:
 
         const int before = dlg_->JobsFinished();
         interrupts::SetJobRunning(true);
+        report_.jobRunning = true;
         p_.reporter.JobStarting(o_.command, sizes_);
         window_->Click(IDC_EXECUTE);
         if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
             interrupts::SetJobRunning(false);
+            report_.jobRunning = false;
             p_.reporter.JobEnded();
             Fail(p_.boxes.ErrorBoxes() > 0 ? "the job was refused: " + OneLine(p_.boxes.LastText())
                                            : "the job did not start (the transmitter does not answer)");
@@ -344,6 +346,7 @@ private:
         }
         const bool ended = Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs);
         interrupts::SetJobRunning(false);
+        report_.jobRunning = false;
         p_.reporter.JobEnded();
         if (!ended) return Stuck("the job");
         // Taken before the version read that follows: its messages are not the job's.

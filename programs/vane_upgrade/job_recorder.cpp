@@ -72,7 +72,24 @@ void JobRecorder::Settle(uint32_t number, bool burned, const std::string& reason
     complain_(std::string("the records store did not take series number ") + hex + " as " + unsettledState_ + ": " + error);
 }
 
+void JobRecorder::FinishInterrupted()
+{
+    std::unique_lock<std::mutex> lock(finishMutex_, std::try_to_lock);
+    // Outside the job the session may be writing the report, or the store in
+    // use: nothing is written then (as before an interrupt ever came).
+    if (!lock.owns_lock() || !report_.jobRunning || finished_) return;
+    report_.result = JobResult::Interrupted;
+    report_.failure = "interrupted";
+    WriteRecord();
+}
+
 void JobRecorder::Finish()
+{
+    std::lock_guard<std::mutex> lock(finishMutex_);
+    WriteRecord();
+}
+
+void JobRecorder::WriteRecord()
 {
     if (!report_.jobReached || finished_) return;
     finished_ = true;

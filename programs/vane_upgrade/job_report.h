@@ -1,6 +1,7 @@
 #pragma once
 // What a dialog session tells a production line's records about its job,
 // and where it takes a series number from when a store hands them out.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,8 @@ struct JobReport {
     bool hasSerial = false;     // the job was to burn serial
     bool serialTaken = false;   // ... taken from the store
     uint32_t serial = 0;
+    // The window's job runs: the session writes none of the fields above meanwhile.
+    std::atomic<bool> jobRunning{false};
 };
 
 class ISeriesNumberSource {

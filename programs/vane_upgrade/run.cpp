@@ -80,7 +80,9 @@ void TellInterrupted(int exitCode);
 void TellInterrupted(int exitCode)
 {
     std::lock_guard<std::mutex> lock(g_interruptibleMutex);
-    if (g_interruptible != nullptr) g_interruptible->Finish(exitCode);
+    if (g_interruptible == nullptr) return;
+    if (g_interruptible->recorder) g_interruptible->recorder->FinishInterrupted();
+    g_interruptible->Finish(exitCode);
 }
 
 } // namespace

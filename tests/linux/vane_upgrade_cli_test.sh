@@ -384,6 +384,20 @@ records)
   run --records db.sqlite records --csv
   [ "$(wc -l <out.txt)" -eq $((before + 4)) ] || fail "four records expected to be added"
 
+  # A job abandoned by a second interrupt leaves its record.
+  timeout --foreground 120 "$VANE_UPGRADE" --emulate --emulate-timing realistic --records db.sqlite --station st-int upgrade \
+    >out.txt 2>err.txt </dev/null &
+  pid=$!
+  for _ in $(seq 600); do grep -q "Block Erasing" out.txt && break; sleep 0.1; done
+  kill -INT $pid
+  sleep 0.5
+  kill -INT $pid
+  wait $pid
+  code=$?
+  expect_code 130
+  run --records db.sqlite records --csv
+  grep -q ",st-int,emulated,upgrade,.*,interrupted,interrupted," out.txt || fail "no record of the interrupted job"
+
   # A file that may be written in a folder that may not (the journal goes
   # there): refused before anything reaches the target.
   if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then

@@ -25,6 +25,7 @@ public:
     virtual ~ISeriesNumberSource() = default;
     // A number no one else ever receives; false with a line of text when none can be had.
     virtual bool Take(uint32_t& number, std::string& error) = 0;
-    // After the job: burned, or not burned for reason (the number is void).
+    // After the job: burned (reason: the job's failure, if it failed after the
+    // number reached the transmitter), or not burned for reason (void).
     virtual void Settle(uint32_t number, bool burned, const std::string& reason) = 0;
 };

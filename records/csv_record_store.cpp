@@ -18,6 +18,13 @@ public:
         format_(record, header, row);
         return AppendLocked(path_, header, row, error);
     }
+    bool ImportRecord(const JobRecord&, std::optional<SerialState>, bool& added, std::string& error) override
+    {
+        // A CSV file cannot tell a job it holds already: importing twice would add it twice.
+        added = false;
+        error = "the records are the CSV file " + path_ + ": records import needs an SQLite or PostgreSQL store (Linux)";
+        return false;
+    }
     bool ListRecords(std::vector<JobRecord>&, std::string& error) override
     {
         error = "the records are the CSV file " + path_ + " itself: open it in a spreadsheet";

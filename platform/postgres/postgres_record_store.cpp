@@ -242,8 +242,16 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
     // Created only when missing: a station whose user may not create tables
     // still opens a store that exists.
     auto exists = s.Run("SELECT to_regclass('schema_version') IS NOT NULL");
-    if (!exists->Ok() || exists->Rows() != 1 ||
-        (exists->Text(0, 0) != "t" && !s.Do("CREATE TABLE schema_version (version INTEGER NOT NULL)"))) {
+    if (!exists->Ok() || exists->Rows() != 1) {
+        error = s.Error();
+        return false;
+    }
+    // Printing a store never creates or changes it.
+    if (!writing && exists->Text(0, 0) != "t") {
+        error = "the database holds no records store";
+        return false;
+    }
+    if (exists->Text(0, 0) != "t" && !s.Do("CREATE TABLE schema_version (version INTEGER NOT NULL)")) {
         error = s.Error();
         return false;
     }
@@ -254,13 +262,17 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
     }
     long long version = 0;
     if (read->Rows() > 0) version = read->Int(0, 0);
-    else if (!s.Do("INSERT INTO schema_version (version) VALUES (0)")) {
+    else if (writing && !s.Do("INSERT INTO schema_version (version) VALUES (0)")) {
         error = s.Error();
         return false;
     }
     if (version > kStoreSchemaVersion) {
         error = "the database was made by a newer vane-upgrade (schema " + Number(version) + ", this one knows " +
                 Number(kStoreSchemaVersion) + ")";
+        return false;
+    }
+    if (!writing && version < kStoreSchemaVersion) {
+        error = "the database holds no records store, or one of an older vane-upgrade (a job with --records brings it up to date)";
         return false;
     }
     const auto steps = SchemaSteps(SqlDialect::Postgres);
@@ -288,6 +300,18 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
         error = "the database user may not write the records (or the server is read-only)";
         return false;
     }
+    // Rights are not all: a record and a number written and rolled back
+    // prove that the store takes them (a trigger, a policy, a full disk).
+    if (writing &&
+        (!s.Do("SAVEPOINT probe") ||
+         !s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
+               " image, image_sha256, serial_number, outcome, failure, duration_ms)"
+               " VALUES ('', '', '', '', '', '', '', '', '', NULL, 'failed', '', 0)") ||
+         !s.Do("UPDATE serial_counter SET next_number = next_number WHERE id = 1") ||
+         !s.Do("ROLLBACK TO SAVEPOINT probe"))) {
+        error = s.Error();
+        return false;
+    }
     if (!s.Commit()) {
         error = s.Error();
         return false;
@@ -311,6 +335,54 @@ bool PostgresRecordStore::AddRecord(const JobRecord& r, std::string& error)
         error = s.Error();
         return false;
     }
+    return true;
+}
+
+bool PostgresRecordStore::ImportRecord(const JobRecord& r, std::optional<SerialState> serialState, bool& added,
+                                       std::string& error)
+{
+    added = false;
+    Session s(conn_);
+    // Under the counter's lock: two imports of one file add its records once.
+    if (!s.Begin() || !s.Do("SELECT next_number FROM serial_counter WHERE id = 1 FOR UPDATE")) {
+        error = s.Error();
+        return false;
+    }
+    auto same = s.Run("SELECT 1 FROM job_records WHERE started_at = $1 AND station = $2 AND port = $3 AND command = $4",
+                      {r.startUtc, r.station, r.port, r.command});
+    if (!same->Ok()) {
+        error = s.Error();
+        return false;
+    }
+    if (same->Rows() > 0) return true;
+    const std::vector<std::string> params = {r.startUtc, r.endUtc, r.station, r.port, r.command, r.versionBefore,
+                                             r.versionAfter, r.image, r.imageSha256,
+                                             r.serial ? Number(*r.serial) : std::string(), JobResultName(r.result),
+                                             r.failure, Number(static_cast<long long>(r.durationMs))};
+    std::vector<bool> nulls(params.size(), false);
+    nulls[9] = !r.serial;
+    if (!s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
+              " image, image_sha256, serial_number, outcome, failure, duration_ms)"
+              " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
+              params, nulls)) {
+        error = s.Error();
+        return false;
+    }
+    if (r.serial && serialState) {
+        const std::string number = Number(*r.serial);
+        if (!s.Do("INSERT INTO serial_numbers (number, state, station, port, taken_at, reason) VALUES ($1, $2, $3, $4, $5, $6)"
+                  " ON CONFLICT (number) DO UPDATE SET state = excluded.state, reason = excluded.reason",
+                  {number, SerialStateName(*serialState), r.station, r.port, r.startUtc, r.failure}) ||
+            !s.Do("UPDATE serial_counter SET next_number = $1::bigint + 1 WHERE id = 1 AND next_number <= $1::bigint", {number})) {
+            error = s.Error();
+            return false;
+        }
+    }
+    if (!s.Commit()) {
+        error = s.Error();
+        return false;
+    }
+    added = true;
     return true;
 }
 

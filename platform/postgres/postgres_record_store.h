@@ -23,6 +23,8 @@ public:
     ~PostgresRecordStore() override;
 
     bool AddRecord(const JobRecord& record, std::string& error) override;
+    bool ImportRecord(const JobRecord& record, std::optional<SerialState> serialState, bool& added,
+                      std::string& error) override;
     bool ListRecords(std::vector<JobRecord>& records, std::string& error) override;
     bool TakeSerial(const std::string& station, const std::string& port, uint32_t& number, std::string& error) override;
     bool SettleSerial(uint32_t number, SerialState state, const std::string& reason, std::string& error) override;

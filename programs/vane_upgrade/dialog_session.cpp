@@ -256,6 +256,7 @@ private:
     {
         window_->SetWindowText(IDC_SERIES_EDIT, Hex(number));
         window_->SetWindowText(IDC_SERIES_DISPLAY, Hex(number));
+        seriesInWindow_ = true;
     }
 
     bool ChooseSram()
@@ -333,10 +334,12 @@ private:
 
         const int before = dlg_->JobsFinished();
         interrupts::SetJobRunning(true);
+        report_.jobRunning = true;
         p_.reporter.JobStarting(o_.command, sizes_);
         window_->Click(IDC_EXECUTE);
         if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
             interrupts::SetJobRunning(false);
+            report_.jobRunning = false;
             p_.reporter.JobEnded();
             Fail(p_.boxes.ErrorBoxes() > 0 ? "the job was refused: " + OneLine(p_.boxes.LastText())
                                            : "the job did not start (the transmitter does not answer)");
@@ -346,6 +349,7 @@ private:
         }
         const bool ended = Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs);
         interrupts::SetJobRunning(false);
+        report_.jobRunning = false;
         p_.reporter.JobEnded();
         if (!ended) return Stuck("the job");
         // Taken before the version read that follows: its messages are not the job's.
@@ -388,9 +392,27 @@ private:
         p_.complain(why);
     }
 
+    // The window moves its series number on only after the number was
+    // written and verified on the transmitter, whatever else failed.
+    bool SeriesReachedDevice() const
+    {
+        return seriesInWindow_ && HexTextToUInt(window_->Text(IDC_SERIES_EDIT)) == seriesNumber_ + 1u;
+    }
+
     void SeriesNotBurned()
     {
         if (!o_.series) return;
+        if ((report_.serialTaken || p_.serials == nullptr) && SeriesReachedDevice()) {
+            // A failure in a step that goes on: the transmitter holds the number all the same.
+            r_.serial = Hex(seriesNumber_);
+            if (report_.serialTaken) {
+                for (char& c : report_.failure)
+                    if (c == '\n') c = ' ';
+                p_.serials->Settle(seriesNumber_, true, report_.failure);
+            }
+            p_.complain("series number " + Hex(seriesNumber_) + " was burned on the transmitter although the job failed");
+            return;
+        }
         if (report_.serialTaken) {
             for (char& c : report_.failure)
                 if (c == '\n') c = ' ';
@@ -415,6 +437,7 @@ private:
     JobSizes sizes_;
     uint32_t seriesNumber_ = 0;
     bool reserved_ = false; // the serial file already holds the number after seriesNumber_
+    bool seriesInWindow_ = false;
     JobReport unreported_;
     JobReport& report_ = p_.report != nullptr ? *p_.report : unreported_;
 };

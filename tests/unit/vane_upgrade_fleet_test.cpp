@@ -103,6 +103,28 @@ TEST(TargetEvents, HowARunEndedDecidesItsResult)
     EXPECT_NE(table.find("emu-1  Vane_TX_V1020 -> Vane_TX_V1030  1A2B"), std::string::npos) << table;
     EXPECT_NE(table.find("emu-3  - -> -"), std::string::npos) << table;
     EXPECT_NE(table.find("failed: the run ended by signal 9 (Killed)  0:02"), std::string::npos) << table;
+
+    // The device is done, its record is not: completed all the same, and the row says where the record is.
+    TargetProgress unstored("emu-5", 0);
+    const auto complaint = unstored.Apply(Event(R"("event":"error","text":"the records store did not take the job's record"})"));
+    EXPECT_EQ(complaint.value_or(""), "the records store did not take the job's record");
+    unstored.Apply(Event(R"("event":"result","outcome":"completed","exit_code":4,"record":"not stored","unsaved_records":"/s/unsaved-records.jsonl"})"));
+    unstored.Ended(4, "", 1000);
+    EXPECT_TRUE(unstored.Summary().Completed());
+    EXPECT_EQ(unstored.Summary().ResultText(), "completed, record not stored: /s/unsaved-records.jsonl");
+
+    // Within a terminal's width: one line a row, a long result cut there and given whole below.
+    TargetProgress kept("1-1.2", 0);
+    const std::string note = "Compare Error!! The flash's bytes are kept in /home/operator/.local/state/vane-upgrade/kept/1-1.2.bin";
+    kept.Apply(Event(R"("event":"result","outcome":"failed","exit_code":1,"text":")" + note + R"("})"));
+    kept.Ended(1, "", 1000);
+    const std::string narrow = FormatSummaryTable({good.Summary(), kept.Summary(), unstored.Summary()}, 80);
+    size_t rowsSeen = 0;
+    for (size_t at = 0, end; (end = narrow.find('\n', at)) != std::string::npos && end > at; at = end + 1, ++rowsSeen)
+        EXPECT_LE(end - at, 80u) << narrow;
+    EXPECT_EQ(rowsSeen, 4u) << narrow;
+    EXPECT_NE(narrow.find("\n\n1-1.2: failed: " + note + "\n"), std::string::npos) << narrow;
+    EXPECT_NE(narrow.find("emu-5: completed, record not stored: /s/unsaved-records.jsonl\n"), std::string::npos) << narrow;
 }
 
 Options WithArguments(std::initializer_list<const char*> args)

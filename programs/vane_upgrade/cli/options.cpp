@@ -331,6 +331,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     records->add_flag("--csv", o.recordsCsv, "As CSV");
     records->add_flag("--json", o.recordsJson, "As JSON");
     records->add_flag("--serials", o.recordsSerials, "The series numbers handed out instead of the jobs");
+    CLI::App* import = records->add_subcommand("import", "Add the records of an unsaved-records file to the store (once)");
+    import->add_option("FILE", o.recordsImport, "The unsaved-records file")->required();
     CLI::App* serialNext = app.add_subcommand("serial-next", "Set the next series number the store of --records hands out");
     serialNext->add_option("HEX", nextText, "The next number (hexadecimal, above every number handed out)")->required();
 

@@ -52,6 +52,7 @@ struct Options {
     bool recordsJson = false;        // records --json
     bool recordsSerials = false;     // records --serials
     uint32_t serialNext = 0;         // serial-next HEX
+    std::string recordsImport;       // records import FILE
     bool realisticTiming = false;    // --emulate-timing realistic: the device's own pace, on the real clock
     // Several targets, each in a run of its own (see station/supervisor.h).
     bool all = false;                // upgrade --all, version --all

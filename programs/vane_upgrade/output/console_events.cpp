@@ -59,10 +59,17 @@ std::string VersionOfLine(const std::string& line)
     return version == "Unknown" ? "" : KnownVersion(version);
 }
 
+std::string RecordNotStoredNote(bool notStored, const std::string& unsavedRecords)
+{
+    if (!notStored) return "";
+    return ", record not stored: " + (unsavedRecords.empty() ? std::string("lost") : unsavedRecords);
+}
+
 std::string OutcomeOfExitCode(int exitCode, bool declined)
 {
     switch (exitCode) {
-    case kExitSuccess: return "completed";
+    case kExitSuccess:
+    case kExitRecordNotStored: return "completed";
     case kExitUsage: return "usage";
     case kExitNoTarget: return "no-target";
     case kExitInterrupted: return "interrupted";

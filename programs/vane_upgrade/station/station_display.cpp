@@ -16,8 +16,7 @@ StationDisplay::StationDisplay(StationOutput mode, std::FILE* out, std::FILE* er
 void StationDisplay::OutputLine(const TargetProgress& target, const std::string& line, const std::optional<TargetEvent>& event,
                               const std::optional<std::string>& plain)
 {
-    switch (mode_) {
-    case StationOutput::Json:
+    if (mode_ == StationOutput::Json) {
         if (event) {
             std::fprintf(out_, "%s\n", line.c_str());
             std::fflush(out_);
@@ -25,19 +24,20 @@ void StationDisplay::OutputLine(const TargetProgress& target, const std::string&
             Lasting(err_, target.Port() + ": " + line);
         }
         return;
-    case StationOutput::Plain:
-        if (!quiet_) {
-            if (!event) Lasting(out_, target.Port() + ": " + line);
-            else if (plain) Lasting(out_, target.Port() + ": " + *plain);
-            return;
-        }
-        [[fallthrough]];
-    case StationOutput::Live:
-        // The live line shows steps and progress; what it cannot show stays above it.
-        if (!event) Lasting(out_, target.Port() + ": " + line);
-        else if (plain && (event->event == "message" || event->event == "question")) Lasting(out_, target.Port() + ": " + *plain);
+    }
+    // A run's complaints are errors in every mode, quiet too.
+    if (event && event->event == "error") {
+        if (plain) Lasting(err_, target.Port() + ": " + *plain);
         return;
     }
+    if (mode_ == StationOutput::Plain && !quiet_) {
+        if (!event) Lasting(out_, target.Port() + ": " + line);
+        else if (plain) Lasting(out_, target.Port() + ": " + *plain);
+        return;
+    }
+    // The live line shows steps and progress; what it cannot show stays above it.
+    if (!event) Lasting(out_, target.Port() + ": " + line);
+    else if (plain && (event->event == "message" || event->event == "question")) Lasting(out_, target.Port() + ": " + *plain);
 }
 
 void StationDisplay::ErrorLine(const std::string& port, const std::string& line)
@@ -60,7 +60,7 @@ void StationDisplay::Ended(const TargetProgress& target, int exitCode, uint64_t 
     }
     // Its live line goes with the lasting one that ends it.
     std::erase_if(block_, [&](const std::string& line) { return line.starts_with(s.port + " "); });
-    Lasting(out_, s.port + ": " + s.outcome + (s.failure.empty() ? "" : ": " + s.failure));
+    Lasting(out_, s.port + ": " + s.ResultText());
 }
 
 void StationDisplay::Lasting(std::FILE* stream, const std::string& text)
@@ -106,6 +106,6 @@ void StationDisplay::Finish(const std::vector<TargetSummary>& rows)
     ClearBlock();
     block_.clear();
     if (mode_ == StationOutput::Json || rows.empty()) return;
-    std::fprintf(out_, "\n%s", FormatSummaryTable(rows).c_str());
+    std::fprintf(out_, "\n%s", FormatSummaryTable(rows, mode_ == StationOutput::Live ? width_ + 1 : 0).c_str());
     std::fflush(out_);
 }

@@ -261,3 +261,20 @@ int RunVaneUpgrade(const Options& options)
     SilenceDiagnostics(); // the log closes below
     return code;
 }
+
+int RefusedBeforeTarget(const Options& options, const std::string& problem)
+{
+    std::fprintf(stderr, "vane-upgrade: %s\n", problem.c_str());
+    std::fflush(stderr);
+    if (options.output == OutputMode::Json) {
+        ConsoleEvent result;
+        result.kind = EventKind::Result;
+        result.wallMs = WallClockMs();
+        result.port = DefaultPortName(options);
+        result.outcome = OutcomeOfExitCode(kExitFailure, false);
+        result.exitCode = kExitFailure;
+        result.text = problem;
+        JsonOutput(stdout).Emit(result);
+    }
+    return kExitFailure;
+}

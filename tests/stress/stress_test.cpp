@@ -13,6 +13,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "unit/dialog_fixture.h"
@@ -220,12 +221,12 @@ private:
 // Ends the process if closing deadlocks (a test time-out would say less).
 class DeadlockWatch {
 public:
-    explicit DeadlockWatch(std::chrono::seconds limit)
-        : thread_([this, limit] {
+    DeadlockWatch(std::chrono::seconds limit, std::string round)
+        : thread_([this, limit, round = std::move(round)] {
               std::unique_lock<std::mutex> lock(mutex_);
               if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
-                  std::fprintf(stderr, "stress: the dialog did not close within %lld s (deadlock at shut-down)\n",
-                               static_cast<long long>(limit.count()));
+                  std::fprintf(stderr, "stress: %s: the dialog did not close within %lld s (deadlock at shut-down)\n",
+                               round.c_str(), static_cast<long long>(limit.count()));
                   std::_Exit(3);
               }
           })
@@ -280,7 +281,7 @@ TEST(Stress, RandomActionsWhileJobsRunNeverOverlapAndCloseCleanly)
     std::printf("[stress] seed %u (replay with VANE_STRESS_SEED=%u)\n", baseSeed, baseSeed);
     std::fflush(stdout);
     for (int r = 0; r < rounds; ++r) {
-        DeadlockWatch watch(std::chrono::seconds(60));
+        DeadlockWatch watch(std::chrono::seconds(60), "seed " + std::to_string(baseSeed) + ", round " + std::to_string(r));
         StressRound round(baseSeed + static_cast<unsigned>(r), modes[r % 4]);
         const RoundFigures f = round.Run(total / rounds);
         sum.actions += f.actions;

@@ -134,7 +134,8 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
         if (!offset) return "--serial-offset " + offsetText + ": expected 1 to 8 hexadecimal digits without a prefix";
         o.seriesOffset = *offset;
         if ((*offset & 0xFFFF) > kLastSeriesPosition)
-            return "--serial-offset " + offsetText + ": the number's 4 bytes must lie within one 64 KiB block (offsets ending in FFFD to FFFF cross its end)";
+            return "--serial-offset " + offsetText +
+                   ": the number's 4 bytes must lie within one 64 KiB block (offsets ending in FFFD to FFFF cross its end)";
         const uint64_t flashSize = o.emulate ? kEmuDefaultFlashSize : kLargestFlashSize;
         if (uint64_t{*offset} + kSeriesBytes > flashSize)
             return "--serial-offset " + offsetText + ": the number's 4 bytes lie beyond the end of the " +

@@ -33,6 +33,7 @@ int main(int argc, char** argv)
         }
         Options asked;
         if (WantsJsonOutput(argc, argv)) asked.output = OutputMode::Json;
+        if (parsed.exitCode == kExitFailure) return RefusedBeforeTarget(asked, parsed.message);
         return UsageFailure(asked, parsed.message);
     }
     if (parsed.options.all || parsed.options.watch) {

@@ -18,9 +18,16 @@ std::optional<uint32_t> ParseSerialText(const std::string& text)
     return ParseHexField(text.substr(0, end));
 }
 
-bool ParseSerialInto(const std::string& path, const std::string& text, uint32_t& number, std::string& error)
+bool ParseSerialInto(const std::string& path, const std::string& text, uint32_t& number, std::string& error,
+                     bool* usedUp)
 {
     const std::optional<uint32_t> value = ParseSerialText(text);
+    if (usedUp) *usedUp = false;
+    if (!value && text.substr(0, text.find_last_not_of("\r\n ") + 1) == kSerialFileUsedUp) {
+        if (usedUp) *usedUp = true;
+        error = "serial file " + path + ": " + kSerialRangeUsedUpText;
+        return false;
+    }
     if (!value) {
         error = "serial file " + path + ": expected one line of 1 to 8 hexadecimal digits";
         return false;
@@ -34,11 +41,17 @@ std::string SerialFileText(uint32_t number)
     return Hex(number) + "\n";
 }
 
+std::string SerialFileTextAfter(uint32_t number)
+{
+    if (number == 0xFFFFFFFFu) return std::string(kSerialFileUsedUp) + "\n";
+    return SerialFileText(number + 1);
+}
 
-bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error)
+
+bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error, bool* usedUp)
 {
     std::string text;
-    return ReadShortFile(path, kWhat, text, error) && ParseSerialInto(path, text, number, error);
+    return ReadShortFile(path, kWhat, text, error) && ParseSerialInto(path, text, number, error, usedUp);
 }
 
 bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::string& error)
@@ -48,7 +61,7 @@ bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::strin
         path, kWhat,
         [&](const std::string& text, std::string& replacement, std::string& why) {
             if (!ParseSerialInto(path, text, number, why)) return false;
-            replacement = SerialFileText(number + 1);
+            replacement = SerialFileTextAfter(number);
             return true;
         },
         error);

@@ -300,7 +300,8 @@ private:
             return false;
         }
         reserved_ = true;
-        DiagPrintf("Series number %X reserved; %s now holds %X\n", seriesNumber_, o_.serialFile.c_str(), seriesNumber_ + 1);
+        DiagPrintf("Series number %X reserved; %s now holds %s", seriesNumber_, o_.serialFile.c_str(),
+                   SerialFileTextAfter(seriesNumber_).c_str());
         return SerialChosen();
     }
 
@@ -381,6 +382,9 @@ private:
         if (o_.series) {
             r_.serial = Hex(seriesNumber_);
             if (report_.serialTaken) p_.serials->Settle(seriesNumber_, true, "");
+            // The window's field wraps to 0 after FFFFFFFF; the serial file does not.
+            else if (reserved_ && seriesNumber_ == 0xFFFFFFFFu)
+                p_.reporter.Note(std::string("Next series number: none (") + kSerialRangeUsedUpText + ")");
             else p_.reporter.Note("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
         }
         return kExitSuccess;

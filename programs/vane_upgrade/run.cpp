@@ -301,3 +301,8 @@ int RunVaneUpgrade(const Options& options)
     SilenceDiagnostics(); // the log closes below
     return code;
 }
+
+int RefusedBeforeTarget(const Options& options, const std::string& problem)
+{
+    return EndBeforeTarget(options, kExitFailure, problem);
+}

@@ -14,12 +14,9 @@ endforeach()
 
 vane_sources(WIN32_SOURCES platform/win32)
 # The console program's services (its runs, interrupts, console, digests,
-# files, ports and notices) form a library of their own: the window programs
-# never link them, nor the system libraries they import.
-set(VANE_WIN32_CONSOLE_SERVICES ${WIN32_SOURCES})
-list(FILTER VANE_WIN32_CONSOLE_SERVICES INCLUDE REGEX
-     "/(station_host|child_process|interrupts|terminal|host_name|file_digest|locked_file|usb_ports|volume_bus_events)_win32\\.cpp$")
-list(REMOVE_ITEM WIN32_SOURCES ${VANE_WIN32_CONSOLE_SERVICES})
+# files, ports and notices, platform/win32/console) form a library of their
+# own: the window programs never link them, nor the system libraries they import.
+vane_sources(VANE_WIN32_CONSOLE_SERVICES platform/win32/console)
 # Object files, so that the portable libraries can reach the backends they
 # call (system colours, the file system) whatever the link order.
 add_library(vane_win32 OBJECT ${WIN32_SOURCES})

@@ -13,11 +13,11 @@
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/scsi_pass_through_win32.h"
 #include "programs/vane_upgrade/chosen_target_tree.h"
-#include "platform/win32/volume_bus_events_win32.h"
+#include "platform/win32/console/volume_bus_events_win32.h"
 #include "programs/vane_upgrade/cli/device_choice.h"
 #include "programs/vane_upgrade/output/list_targets.h"
 #include "programs/vane_upgrade/machine_registry.h"
-#include "platform/win32/usb_ports_win32.h"
+#include "platform/win32/console/usb_ports_win32.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/child_process_win32.h"
+#include "platform/win32/console/child_process_win32.h"
 
 std::string SystemErrorText(DWORD code)
 {

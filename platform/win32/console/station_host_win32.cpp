@@ -1,5 +1,5 @@
 // The supervisor's system on Windows. Each target's run is this program
-// started again (platform/win32/child_process_win32.h); its pipes' readers
+// started again (child_process_win32.h); its pipes' readers
 // wake the supervisor's loop through an event, so that no run is ever
 // waited on.
 //
@@ -26,12 +26,12 @@
 #include <thread>
 
 #include "device/volume_discovery.h"
-#include "platform/win32/child_process_win32.h"
+#include "platform/win32/console/child_process_win32.h"
 #include "platform/win32/device_tree_win32.h"
 #include "ports/interrupts.h"
 #include "ports/line_splitter.h"
 #include "ports/terminal.h"
-#include "platform/win32/usb_ports_win32.h"
+#include "platform/win32/console/usb_ports_win32.h"
 
 namespace {
 

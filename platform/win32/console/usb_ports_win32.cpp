@@ -1,4 +1,4 @@
-#include "platform/win32/usb_ports_win32.h"
+#include "platform/win32/console/usb_ports_win32.h"
 
 #include <windows.h>
 // The device-management headers need windows.h first.

@@ -1,4 +1,4 @@
-#include "platform/win32/volume_bus_events_win32.h"
+#include "platform/win32/console/volume_bus_events_win32.h"
 
 #include <windows.h>
 #include <dbt.h>

@@ -26,6 +26,7 @@
 #include "platform/qt/qt_window_system.h"
 #include "ports/clock.h"
 #include "ports/file_system.h"
+#include "resources/resource.h"
 #include "programs/vane_upgrade/bus_events.h"
 #include "programs/vane_upgrade/emulation.h"
 #include "programs/vane_upgrade/machine_registry.h"
@@ -99,6 +100,13 @@ private:
 
 int RunWindow(QtWindowSystem& windows, IClock& clock, IScsiPassThrough& port, IDeviceTree& tree)
 {
+    // The status lines the window shows go to the log as well: what a user
+    // saw is there to read afterwards.
+    windows.onOpen = [](QtDialogWindow& window) {
+        window.Model().SetTextListener([](int id, const std::string& text) {
+            if (id == IDC_STATUS || id == IDC_PROGRESS_TEXT) DiagPrintf("Shown: %s\n", text.c_str());
+        });
+    };
     DialogServices services{clock, port, tree, MachineRegistry(), PlatformFileSystem()};
     CRODEdizApp app(windows, services);
     app.InitInstance();

@@ -63,7 +63,6 @@ QtControlView::QtControlView(QtControlHost& host, const HeadlessControl& state, 
 
 void QtControlView::Show(const HeadlessControl& state)
 {
-    const bool shownBefore = Shown(state_);
     const bool changed = state.text != state_.text || state.enabled != state_.enabled ||
                          state.checked != state_.checked || state.comboSel != state_.comboSel ||
                          state.comboRows != state_.comboRows || state.progressPos != state_.progressPos ||
@@ -71,7 +70,7 @@ void QtControlView::Show(const HeadlessControl& state)
                          state.progressBk != state_.progressBk || state.progressBar != state_.progressBar ||
                          state.bitmap != state_.bitmap;
     state_ = state;
-    if (Shown(state) != shownBefore || Shown(state) != isVisible()) setVisible(Shown(state));
+    if (isHidden() == Shown(state)) setVisible(Shown(state));
     if (!state.enabled) pressed_ = false;
     if (changed) update();
 }

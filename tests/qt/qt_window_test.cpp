@@ -17,6 +17,7 @@
 
 #include "emulator/demo_images.h"
 #include "platform/qt/qt_window_system.h"
+#include "programs/vane_upgrade_gui/gui_options.h"
 #include "unit/dialog_fixture.h"
 
 namespace {
@@ -49,6 +50,7 @@ struct QtRig {
     {
         windows.onOpen = [&](QtDialogWindow& w) {
             window = &w;
+            w.Model().SetPumpSafetyLimit(std::chrono::seconds(30)); // a scenario that hangs fails instead
             WaitIdle();
             script(w);
         };
@@ -180,7 +182,7 @@ TEST(QtWindow, DroppedOlderImageIsAskedAboutAndCancelWritesNothing)
     EXPECT_EQ(rig.target.Flash(), before);
 }
 
-TEST(QtWindow, ArrivalConnectsAndClosingDuringTheJobWaitsForIt)
+TEST(QtWindow, ArrivalsAndRemovalsAreFollowedAndClosingDuringTheJobWaitsForIt)
 {
     QtRig rig(kBootRomState, false);
     const int result = rig.Run([&](QtDialogWindow& w) {
@@ -191,6 +193,14 @@ TEST(QtWindow, ArrivalConnectsAndClosingDuringTheJobWaitsForIt)
         w.PumpUntil([&] { return rig.Shown(IDC_STATUS) == "Connected" && rig.dlg.Threads().Idle(); });
         w.Refresh();
         EXPECT_EQ(rig.Shown(IDC_STATUS), "Connected");
+        // Pulled out and plugged in again: the window follows.
+        rig.target.Unplug();
+        rig.target.Present();
+        w.PumpUntil([&] { return rig.Shown(IDC_STATUS) == "Disconnected" && rig.dlg.Threads().Idle(); });
+        rig.target.Plug();
+        rig.target.SetBootState(kFlashLoaderState);
+        rig.target.Present();
+        w.PumpUntil([&] { return rig.Shown(IDC_STATUS) == "Connected" && rig.dlg.Threads().Idle(); });
         // Escape at once after the press: the window ends only after the job.
         rig.Click(IDC_EXECUTE);
         QTest::keyClick(w.Surface(), Qt::Key_Escape);
@@ -210,6 +220,28 @@ TEST(QtWindow, ArrivalConnectsAndClosingDuringTheJobWaitsForIt)
     });
     late.join();
     EXPECT_TRUE(returned);
+}
+
+TEST(QtProgram, CommandLineLeavesQtItsOptionsAndTheLogGoesToTheStateFolder)
+{
+    const char* withQt[] = {"vane-upgrade-gui", "-platform", "offscreen", "--emulate", "--emulate-state", "flash",
+                            "--emulate-fault", "fail:3"};
+    const ParsedGuiCommandLine parsed = ParseGuiCommandLine(8, withQt);
+    ASSERT_TRUE(parsed.run) << parsed.message;
+    EXPECT_TRUE(parsed.options.emulate);
+    EXPECT_TRUE(parsed.options.emulateFlashState);
+    ASSERT_EQ(parsed.options.faults.size(), 1u);
+    EXPECT_EQ(parsed.options.faults[0].value, 3u);
+
+    const char* withoutEmulate[] = {"vane-upgrade-gui", "--emulate-flash", "f.bin"};
+    EXPECT_FALSE(ParseGuiCommandLine(3, withoutEmulate).run);
+    const char* unknown[] = {"vane-upgrade-gui", "--emulat"};
+    EXPECT_EQ(ParseGuiCommandLine(2, unknown).exitCode, kExitUsage);
+
+    EXPECT_EQ(GuiLogFolder("/s", "/home/u"), "/s/vane-upgrade");
+    // A relative state folder does not count; without any home there is no log.
+    EXPECT_EQ(GuiLogFolder("rel", "/home/u"), "/home/u/.local/state/vane-upgrade");
+    EXPECT_EQ(GuiLogFolder(nullptr, nullptr), "");
 }
 
 int main(int argc, char** argv)

@@ -45,7 +45,13 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 start=$(now_ms)
 "$program" --emulate --emulate-flash "$work/flash.bin" >"$work/stdout.log" 2>&1 &
 gui=$!
-window=$(timeout 20 xdotool search --sync --name '^TALMO Upgrade for Mirra$' | head -1) || fail "no window"
+window=
+for _ in $(seq 1000); do
+  window=$(xdotool search --onlyvisible --name '^TALMO Upgrade for Mirra$' 2>/dev/null | head -1) || true
+  [ -n "$window" ] && break
+  sleep 0.02
+done
+[ -n "$window" ] || fail "no window"
 shown=$(now_ms)
 wait_for_line "Shown: Connected"
 connected=$(now_ms)

@@ -173,11 +173,16 @@ TEST(QtWindow, DroppedOlderImageIsAskedAboutAndCancelWritesNothing)
         });
         rig.Click(IDC_EXECUTE);
         rig.WaitIdle();
-        // Return starts nothing new while the window stays open; the close box ends it.
+        EXPECT_EQ(questions.size(), 1u);
+        // Return presses Upgrade again and never closes the window; the close box does.
+        QTest::keyClick(w.Surface(), Qt::Key_Return);
+        rig.WaitIdle();
+        EXPECT_FALSE(w.Model().Ended());
         w.Surface()->close();
     });
-    ASSERT_EQ(questions.size(), 1u);
+    ASSERT_EQ(questions.size(), 2u);
     EXPECT_EQ(questions[0], "Update File Version is old!\nContinue to upgrade?");
+    EXPECT_EQ(questions[1], questions[0]);
     EXPECT_EQ(rig.dlg.LastJobOutcome(), JobOutcome::Failed);
     EXPECT_EQ(rig.target.Flash(), before);
 }

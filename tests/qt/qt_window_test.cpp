@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "emulator/demo_images.h"
+#include "framework/system_colours.h"
 #include "platform/qt/qt_window_system.h"
 #include "programs/vane_upgrade_gui/gui_options.h"
 #include "unit/dialog_fixture.h"
@@ -102,6 +103,25 @@ int CountColour(const QImage& image, const QRect& area, Colour colour)
     return count;
 }
 
+// The four edges of a button's ring as the window shows them: the top and left
+// edges in one colour, the bottom and right edges (corners included) in the other.
+::testing::AssertionResult RingIs(const QImage& image, const QRect& r, Colour topLeft, Colour bottomRight)
+{
+    const auto at = [&](int x, int y, Colour wanted) -> std::string {
+        const QRgb got = image.pixel(x, y) & 0xFFFFFF;
+        if (got == (Qc(wanted).rgb() & 0xFFFFFF)) return "";
+        return "pixel " + std::to_string(x) + "," + std::to_string(y) + " is " + QColor(got).name().toStdString() +
+               ", wanted " + Qc(wanted).name().toStdString();
+    };
+    std::string fault;
+    for (int x = r.left(); x < r.right() && fault.empty(); ++x) fault = at(x, r.top(), topLeft);
+    for (int y = r.top(); y < r.bottom() && fault.empty(); ++y) fault = at(r.left(), y, topLeft);
+    for (int x = r.left(); x <= r.right() && fault.empty(); ++x) fault = at(x, r.bottom(), bottomRight);
+    for (int y = r.top(); y <= r.bottom() && fault.empty(); ++y) fault = at(r.right(), y, bottomRight);
+    if (fault.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << fault;
+}
+
 } // namespace
 
 TEST(QtWindow, UpgradeFromTheBootRomToCompleteAsTheWindowShowsIt)
@@ -141,6 +161,92 @@ TEST(QtWindow, UpgradeFromTheBootRomToCompleteAsTheWindowShowsIt)
     EXPECT_GT(CountColour(shot, status, kValueBlue), 10);
     EXPECT_GT(CountColour(shot, status, Rgb(255, 255, 255)), status.width() * status.height() / 2);
     EXPECT_LT(CountColour(shot, header, Rgb(255, 255, 255)), header.width() * header.height() / 10);
+}
+
+TEST(QtWindow, EngineeringControlsBurnTheSeriesNumberAfterTheUpgrade)
+{
+    QtRig rig;
+    std::string offsetShown, numberShown;
+    rig.Run([&](QtDialogWindow& w) {
+        w.Model().AdvanceTime(200);
+        rig.WaitIdle();
+        // Nothing in the window shows the engineering controls; the engineering path brings them up.
+        for (int id : {IDC_SERIES_OPTION, IDC_OFFSET_DISPLAY, IDC_SERIES_DISPLAY}) w.ShowWindow(id, true);
+        w.Refresh();
+        rig.Click(IDC_SERIES_OPTION);
+        rig.WaitIdle();
+        ASSERT_TRUE(w.GetCheck(IDC_SERIES_OPTION));
+
+        // Each value in its in-place editor: double-click the display, clear, type.
+        const auto edit = [&](int display, int editor, const char* typed) {
+            QTest::mouseDClick(w.Widget(display), Qt::LeftButton);
+            rig.WaitIdle();
+            ASSERT_TRUE(w.Widget(editor)->isVisible());
+            for (int i = 0; i < 8; ++i) QTest::keyClick(w.Widget(editor), Qt::Key_Backspace);
+            QTest::keyClicks(w.Widget(editor), typed);
+        };
+        // Opening the second editor commits the first; Return commits the second and starts the job.
+        edit(IDC_OFFSET_DISPLAY, IDC_OFFSET_EDIT, "50010");
+        edit(IDC_SERIES_DISPLAY, IDC_SERIES_EDIT, "a1"); // typed in lower case, kept in upper case
+        EXPECT_FALSE(w.Widget(IDC_OFFSET_EDIT)->isVisible());
+        EXPECT_EQ(rig.Shown(IDC_OFFSET_DISPLAY), "50010");
+        QTest::keyClick(w.Widget(IDC_SERIES_EDIT), Qt::Key_Return);
+        rig.WaitIdle();
+        EXPECT_FALSE(w.Widget(IDC_SERIES_EDIT)->isVisible());
+        EXPECT_EQ(rig.Shown(IDC_SERIES_DISPLAY), "A1");
+        EXPECT_EQ(rig.dlg.LastJobOutcome(), JobOutcome::Succeeded);
+        EXPECT_EQ(rig.Shown(IDC_PROGRESS_TEXT), "Complete!");
+        offsetShown = rig.Shown(IDC_OFFSET_DISPLAY);
+        numberShown = w.GetWindowText(IDC_SERIES_EDIT);
+        QTest::keyClick(w.Surface(), Qt::Key_Escape);
+    });
+    const std::vector<uint8_t> image = MakeDemoFirmware();
+    EXPECT_EQ(rig.FlashRange(0, image.size()), image);
+    EXPECT_EQ(rig.FlashRange(0x50010, 4), (std::vector<uint8_t>{0xA1, 0, 0, 0}));
+    EXPECT_EQ(offsetShown, "50010");
+    EXPECT_EQ(numberShown, "A2"); // ready for the next device
+}
+
+TEST(QtWindow, ColourButtonShowsItsEdgesRaisedAndWhilePressed)
+{
+    QtRig rig(kFlashLoaderState);
+    QImage raised, pressed, released;
+    QRect button;
+    int dialogsOpened = 0;
+    rig.Run([&](QtDialogWindow& w) {
+        w.SetModalShown([&](QDialog& dialog) {
+            ++dialogsOpened;
+            dialog.reject();
+        });
+        // The code button is never drawn in the window; with drawing on and enabled, it draws itself.
+        w.SetRedraw(IDC_CODE_BUTTON, true);
+        w.EnableWindow(IDC_CODE_BUTTON, true);
+        w.Refresh();
+        QWidget* widget = w.Widget(IDC_CODE_BUTTON);
+        ASSERT_TRUE(widget->isVisible());
+        button = widget->geometry();
+        raised = w.Surface()->grab().toImage();
+        QTest::mousePress(widget, Qt::LeftButton);
+        pressed = w.Surface()->grab().toImage();
+        // Let go away from it: no click, and the button comes back up.
+        QTest::mouseMove(widget, QPoint(-5, -5));
+        QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(-5, -5));
+        released = w.Surface()->grab().toImage();
+        rig.WaitIdle();
+        QTest::keyClick(w.Surface(), Qt::Key_Escape);
+    });
+    EXPECT_EQ(dialogsOpened, 0); // a click would have opened the file dialog
+    const Colour highlight = GetSystemColour(COLOR_BTNHIGHLIGHT), light = GetSystemColour(COLOR_3DLIGHT);
+    const Colour shadow = GetSystemColour(COLOR_BTNSHADOW), darkShadow = GetSystemColour(COLOR_3DDKSHADOW);
+    ASSERT_FALSE(raised.isNull());
+    ASSERT_GT(button.width(), 4);
+    const QRect inner = button.adjusted(1, 1, -1, -1);
+    EXPECT_TRUE(RingIs(raised, button, highlight, darkShadow));
+    EXPECT_TRUE(RingIs(raised, inner, light, shadow));
+    EXPECT_TRUE(RingIs(pressed, button, darkShadow, darkShadow));
+    EXPECT_TRUE(RingIs(pressed, inner, shadow, shadow));
+    EXPECT_TRUE(RingIs(released, button, highlight, darkShadow));
+    EXPECT_TRUE(RingIs(released, inner, light, shadow));
 }
 
 TEST(QtWindow, DroppedOlderImageIsAskedAboutAndCancelWritesNothing)

@@ -421,7 +421,8 @@ records)
   pid=$!
   for _ in $(seq 600); do grep -q "Block Erasing" out.txt && break; sleep 0.1; done
   kill -INT $pid
-  sleep 0.5
+  # The second interrupt once the first is noted, so the job is still running.
+  for _ in $(seq 600); do grep -q "interrupt once more" err.txt && break; sleep 0.01; done
   kill -INT $pid
   wait $pid
   code=$?

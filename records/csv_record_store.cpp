@@ -22,7 +22,7 @@ public:
     {
         // A CSV file cannot tell a job it holds already: importing twice would add it twice.
         added = false;
-        error = "the records are the CSV file " + path_ + ": records import needs an SQLite or PostgreSQL store (Linux)";
+        error = "the records are the CSV file " + path_ + ": a CSV file cannot tell which jobs it holds, so records import needs an SQLite or PostgreSQL store";
         return false;
     }
     bool ListRecords(std::vector<JobRecord>&, std::string& error) override

@@ -33,11 +33,13 @@ add_library(vane_records STATIC ${RECORDS_SOURCES})
 target_include_directories(vane_records PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(vane_records PUBLIC PkgConfig::SQLITE3 PkgConfig::LIBPQ)
 
+include(${CMAKE_SOURCE_DIR}/programs/vane_upgrade/web/web.cmake)
+
 # The pieces of the console front end (a library, so that the tests reach them).
 vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
 list(FILTER FRONT_END_SOURCES EXCLUDE REGEX "_win32\\.cpp$")
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
-target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core vane_records
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_linux vane_headless vane_emulator vane_posix vane_core vane_records vane_web
                       CLI11::CLI11 PkgConfig::NETTLE nlohmann_json::nlohmann_json)
 vane_program_version_header(vane_upgrade_front_end)
 

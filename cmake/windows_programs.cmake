@@ -108,6 +108,8 @@ target_include_directories(vane_records PUBLIC ${CMAKE_SOURCE_DIR})
 # gmtime_r and the other POSIX reentrant calls of the MinGW runtime.
 target_compile_definitions(vane_records PUBLIC _POSIX_THREAD_SAFE_FUNCTIONS)
 
+include(${CMAKE_SOURCE_DIR}/programs/vane_upgrade/web/web.cmake)
+
 vane_sources(FRONT_END_SOURCES programs/vane_upgrade)
 list(FILTER FRONT_END_SOURCES EXCLUDE REGEX "_linux\\.cpp$")
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
@@ -118,7 +120,7 @@ target_compile_definitions(vane_upgrade_front_end PRIVATE NOMINMAX WIN32_LEAN_AN
 set(vane_front_end_portable ${FRONT_END_SOURCES})
 list(FILTER vane_front_end_portable EXCLUDE REGEX "(volume_bus_events|usb_ports)_win32\\.cpp$")
 set_source_files_properties(${vane_front_end_portable} PROPERTIES COMPILE_DEFINITIONS "NOUSER;NOGDI")
-target_link_libraries(vane_upgrade_front_end PUBLIC vane_win32 vane_headless vane_emulator vane_core vane_records bcrypt)
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_win32 vane_headless vane_emulator vane_core vane_records vane_web bcrypt)
 vane_program_version_header(vane_upgrade_front_end)
 
 add_executable(vane-upgrade ${CMAKE_SOURCE_DIR}/programs/vane_upgrade_main.cpp ${VANE_MANIFEST_RC})

@@ -5,6 +5,7 @@
 #include "programs/vane_upgrade/interrupts.h"
 #include "programs/vane_upgrade/options.h"
 #include "programs/vane_upgrade/run.h"
+#include "programs/vane_upgrade/web_commands.h"
 
 int main(int argc, char** argv)
 {
@@ -19,6 +20,8 @@ int main(int argc, char** argv)
         if (WantsJsonOutput(argc, argv)) asked.output = OutputMode::Json;
         return UsageFailure(asked, parsed.message);
     }
+    if (parsed.options.command == Command::Serve) return RunServeCommand(parsed.options);
+    if (parsed.options.command == Command::SlotsLearn) return RunSlotsLearn(parsed.options);
     if (parsed.options.all || parsed.options.watch) {
         // One refusal for the station, not one per target.
         if (const std::optional<int> refused = RefuseUnusableStore(parsed.options)) return *refused;

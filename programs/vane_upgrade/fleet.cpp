@@ -13,6 +13,7 @@
 #include "programs/vane_upgrade/fleet_display.h"
 #include "programs/vane_upgrade/fleet_host.h"
 #include "programs/vane_upgrade/fleet_plan.h"
+#include "programs/vane_upgrade/fleet_web.h"
 #include "programs/vane_upgrade/progress_figures.h"
 
 namespace {
@@ -67,6 +68,14 @@ public:
                 return kExitUsage;
             }
         }
+        if (!LoadSlotNames(o_, slotNames_, problem)) {
+            display_.Note(problem);
+            return kExitUsage;
+        }
+        if (!o_.serve.empty() && !StartPage(problem)) {
+            display_.Note(problem);
+            return kExitFailure;
+        }
         const uint64_t start = clock_.NowMs();
         if (o_.emulate) hub_ = std::make_unique<EmulatedHub>(EmulatedPorts(o_), o_.arriveEveryMs, start);
         if (o_.all) {
@@ -78,10 +87,21 @@ public:
         }
         Loop();
         host_.StopWatching();
-        return Finish();
+        const int code = Finish();
+        if (web_) web_->Finish(); // the pages open now keep the end on screen
+        return code;
     }
 
 private:
+    bool StartPage(std::string& problem)
+    {
+        std::string link;
+        web_ = StartStationPage(o_, slotNames_, UnixMs(), link, problem);
+        if (!web_) return false;
+        display_.Note("station page: " + link);
+        return true;
+    }
+
     std::set<std::string> PresentPorts(uint64_t now)
     {
         if (hub_) return hub_->Present(now);
@@ -98,12 +118,14 @@ private:
     {
         const uint64_t now = clock_.NowMs();
         auto run = std::make_unique<TargetRun>(port, now);
+        if (web_) web_->Started(port, UnixMs());
         std::string error;
         if (program_.empty() || !run->child->Start(program_, ChildArguments(o_, port, EmulatedIndex(port)), error)) {
             if (error.empty()) error = "this program's own file cannot be found";
             display_.Note(port + ": " + error);
             run->progress.Ended(kExitFailure, error, now);
             display_.Ended(run->progress, kExitFailure, UnixMs());
+            if (web_) web_->Ended(run->progress.Summary(), UnixMs());
             EndedAtPort(port);
         }
         runs_.push_back(std::move(run));
@@ -189,6 +211,7 @@ private:
         const std::optional<TargetEvent> event = ParseTargetEvent(line);
         std::optional<std::string> plain;
         if (event) plain = run.progress.Apply(*event);
+        if (event && web_) web_->Event(*event, run.progress.Port(), UnixMs());
         display_.OutputLine(run.progress, line, event, plain);
     }
 
@@ -201,6 +224,7 @@ private:
         else if (!run.progress.SawResult()) why = "the run ended without a result (exit code " + std::to_string(child.ExitCode()) + ")";
         run.progress.Ended(child.ExitCode(), why, now);
         display_.Ended(run.progress, child.ExitCode(), UnixMs());
+        if (web_) web_->Ended(run.progress.Summary(), UnixMs());
         EndedAtPort(run.progress.Port());
     }
 
@@ -242,6 +266,12 @@ private:
         if (o_.all)
             std::stable_sort(rows.begin(), rows.end(), [](const TargetSummary& a, const TargetSummary& b) { return NaturalLess(a.port, b.port); });
         if (rows.empty()) return NoneFound();
+        if (slotNames_.Size() > 0) {
+            std::stable_sort(rows.begin(), rows.end(),
+                             [this](const TargetSummary& a, const TargetSummary& b) { return slotNames_.SlotLess(a.port, b.port); });
+            for (TargetSummary& row : rows)
+                if (slotNames_.Has(row.port)) row.port += " (slot " + slotNames_.NameOf(row.port) + ")";
+        }
         display_.Finish(rows);
         if (abandoned_) return kExitInterrupted;
         const bool allCompleted = std::all_of(rows.begin(), rows.end(), [](const TargetSummary& r) { return r.Completed(); });
@@ -264,6 +294,8 @@ private:
     int interrupts_ = 0;
     bool stopping_ = false;
     bool abandoned_ = false;
+    SlotNames slotNames_;
+    std::unique_ptr<StationWeb> web_;
 };
 
 } // namespace

@@ -120,7 +120,9 @@ private:
         auto run = std::make_unique<TargetRun>(port, now);
         if (web_) web_->Started(port, UnixMs());
         std::string error;
-        if (program_.empty() || !run->child->Start(program_, ChildArguments(o_, port, EmulatedIndex(port)), error)) {
+        std::vector<std::string> arguments = ChildArguments(o_, port, EmulatedIndex(port));
+        if (slotNames_.Has(port)) arguments.insert(arguments.end(), {"--slot-name", slotNames_.NameOf(port)});
+        if (program_.empty() || !run->child->Start(program_, arguments, error)) {
             if (error.empty()) error = "this program's own file cannot be found";
             display_.Note(port + ": " + error);
             run->progress.Ended(kExitFailure, error, now);

@@ -20,7 +20,7 @@ constexpr OwnOption kOwnOptions[] = {
     {"--log", true},           {"--trace", true},           {"--port-name", true},
     {"--device", true},        {"--emulate-flash", true},
     // The pages and the slots are the supervisor's.
-    {"--serve", true},         {"--serve-token", true},     {"--slots", true},
+    {"--serve", true},         {"--serve-token", true},     {"--slots", true},  {"--slot-name", true},
     // How much is shown is the supervisor's matter: every run writes its events.
     {"-v", false}, {"--verbose", false}, {"-q", false}, {"--quiet", false},
 };

@@ -12,6 +12,7 @@
 #include "programs/vane_upgrade/program_version.h"
 #include "programs/vane_upgrade/record_store_access.h"
 #include "programs/vane_upgrade/serial_file.h"
+#include "programs/vane_upgrade/web/slot_names.h"
 #include "programs/vane_upgrade/web/web_server.h"
 
 namespace {
@@ -98,6 +99,7 @@ std::optional<std::string> ValidateServing(Options& o)
             return "--serve-token: expected 16 to 128 letters, digits, '-', '_' or '.'";
     }
     if (o.command == Command::Serve && o.records.empty()) return "serve needs --records STORE";
+    if (!o.slotName.empty() && !IsUsableSlotName(o.slotName)) return "--slot-name " + o.slotName + ": not a slot's name";
     if (!o.slotsFile.empty() && o.command == Command::Upgrade && !o.all && !o.watch)
         return "--slots names the slots of --watch and --all";
     return std::nullopt;
@@ -323,6 +325,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
     app.add_option("--serve-token", o.serveToken, "The token the pages require (on every address)");
     app.add_option("--slots", o.slotsFile, "The hub's slot names: a file of PORT = NAME lines");
+    app.add_option("--slot-name", o.slotName, "The name of the target's slot (given by a station to its runs)")
+        ->group("");
 
     CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");
     upgrade->add_option("IMAGE", o.image, "Firmware image");

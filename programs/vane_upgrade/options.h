@@ -65,6 +65,7 @@ struct Options {
     uint16_t servePort = 0;
     std::string serveToken;          // --serve-token: required on every address
     std::string slotsFile;           // --slots FILE: the hub's slot names; slots learn FILE
+    std::string slotName;            // --slot-name: a station's run, the name of its target's slot
     std::vector<std::string> arguments; // the command line as given, without the program name
 };
 

@@ -183,7 +183,7 @@ TEST(WebServer, IdleStuckAndManyClientsAreBounded)
 {
     EchoSite site;
     WebLimits limits;
-    limits.requestTimeoutMs = 300;
+    limits.requestTimeoutMs = 1500;
     limits.maxConnections = 20;
     limits.maxStreamBacklogBytes = 64 * 1024;
     limits.writeTimeoutMs = 500;

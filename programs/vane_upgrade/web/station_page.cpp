@@ -188,7 +188,10 @@ std::string StationPage::HeaderJson(uint64_t now) const
 std::string StationPage::Snapshot(uint64_t now) const
 {
     std::string tiles;
-    for (const auto& [port, tile] : tiles_) tiles += (tiles.empty() ? "" : ",") + TileJson(tile);
+    for (const auto& [port, tile] : tiles_) {
+        if (!tiles.empty()) tiles += ',';
+        tiles += TileJson(tile);
+    }
     return "{\"header\":" + HeaderJson(now) + ",\"tiles\":[" + tiles + "]}";
 }
 
@@ -196,7 +199,10 @@ std::string StationPage::Changes(uint64_t now)
 {
     if (changed_.empty() && !headerChanged_) return "";
     std::string tiles;
-    for (const std::string& port : changed_) tiles += (tiles.empty() ? "" : ",") + TileJson(tiles_.at(port));
+    for (const std::string& port : changed_) {
+        if (!tiles.empty()) tiles += ',';
+        tiles += TileJson(tiles_.at(port));
+    }
     changed_.clear();
     headerChanged_ = false;
     return "{\"header\":" + HeaderJson(now) + ",\"tiles\":[" + tiles + "]}";

@@ -169,7 +169,7 @@ class Session;
 } // namespace
 
 struct WebServer::State {
-    State(WebSite& s, WebLimits l) : site(s), limits(l), acceptor(io), ticker(io) {}
+    State(WebSite& s, WebLimits l) : site(s), limits(l), acceptor(io), ticker(io), acceptPause(io) {}
 
     WebSite& site;
     const WebLimits limits;
@@ -177,11 +177,13 @@ struct WebServer::State {
     std::atomic<size_t> connections{0};
     std::atomic<size_t> streams{0};
     std::atomic<size_t> pending{0};
-    std::list<std::weak_ptr<Session>> streaming; // the server's thread only
+    // The open streams, kept alive here between their chunks (the server's thread only).
+    std::list<std::shared_ptr<Session>> streaming;
     // Declared after what the sessions use: destroying the context ends them first.
     asio::io_context io;
     tcp::acceptor acceptor;
     asio::steady_timer ticker;
+    asio::steady_timer acceptPause;
     std::chrono::steady_clock::time_point lastChunk = std::chrono::steady_clock::now();
     std::thread thread;
     bool stopped = false;
@@ -338,7 +340,7 @@ private:
     {
         streaming_ = true;
         ++server_.streams;
-        server_.streaming.push_back(weak_from_this());
+        server_.streaming.push_back(shared_from_this());
         // The body lasts until the connection ends: no length, no chunks.
         std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
                            "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
@@ -371,6 +373,10 @@ private:
     {
         if (closed_) return;
         closed_ = true;
+        if (streaming_) {
+            streaming_ = false;
+            --server_.streams;
+        }
         server_.pending -= backlog_;
         backlog_ = 0;
         out_.clear();
@@ -397,13 +403,19 @@ void WebServer::State::Accept()
 {
     acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
         if (error == asio::error::operation_aborted || !acceptor.is_open()) return;
-        if (!error) {
-            if (connections.load() >= limits.maxConnections) {
-                beast::error_code ignored;
-                socket.close(ignored);
-            } else {
-                std::make_shared<Session>(std::move(socket), *this)->Read();
-            }
+        if (error) {
+            // Out of descriptors, say: wait a little rather than spin on the failing accept.
+            acceptPause.expires_after(std::chrono::milliseconds(100));
+            acceptPause.async_wait([this](beast::error_code paused) {
+                if (!paused) Accept();
+            });
+            return;
+        }
+        if (connections.load() >= limits.maxConnections) {
+            beast::error_code ignored;
+            socket.close(ignored);
+        } else {
+            std::make_shared<Session>(std::move(socket), *this)->Read();
         }
         Accept();
     });
@@ -420,16 +432,9 @@ void WebServer::State::Tick()
         if (!chunk.empty()) {
             lastChunk = now;
             const auto shared = std::make_shared<const std::string>(std::move(chunk));
-            for (auto it = streaming.begin(); it != streaming.end();) {
-                const std::shared_ptr<Session> session = it->lock();
-                if (!session || session->Closed()) {
-                    it = streaming.erase(it);
-                    continue;
-                }
-                session->Send(shared);
-                ++it;
-            }
+            for (const std::shared_ptr<Session>& session : streaming) session->Send(shared);
         }
+        streaming.remove_if([](const std::shared_ptr<Session>& session) { return session->Closed(); });
         Tick();
     });
 }
@@ -477,6 +482,8 @@ void WebServer::Stop()
     s.stopped = true;
     s.io.stop();
     if (s.thread.joinable()) s.thread.join();
+    // While the context still exists: their sockets belong to it.
+    s.streaming.clear();
 }
 
 size_t WebServer::OpenConnections() const { return state_->connections.load(); }

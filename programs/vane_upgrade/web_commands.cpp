@@ -98,8 +98,9 @@ int RunSlotsLearn(const Options& o, std::FILE* in)
         std::string problem;
         return hub ? hub->Present(clock.NowMs()) : host.AttachedTargets(problem);
     };
-    // Transmitters plugged in already are asked about once they have left and come back.
-    std::set<std::string> seen = present();
+    // Transmitters plugged in already are asked about once they have left and
+    // come back (an emulated hub starts empty).
+    std::set<std::string> seen = hub ? std::set<std::string>() : present();
     std::printf("Plug a transmitter into each slot in turn and type the slot's label (as written on the hub).\n"
                 "An empty line skips a slot; end with Ctrl-D (Ctrl-Z on Windows) or Ctrl-C.\n");
     if (!seen.empty()) std::printf("%zu transmitter(s) plugged in already: unplug them to name their slots.\n", seen.size());

@@ -197,7 +197,7 @@ TEST_F(CommandLine, WrongUsageIsExitTwo)
     ExpectUsage({"--serve-token", "0123456789abcdef&x", "upgrade", "--all", "--serve", "80"}, "16 to 128");
     ExpectUsage({"serve", "8080"}, "--records");
     ExpectUsage({"--slots", "slots.txt", "upgrade"}, "--watch and --all");
-    ExpectUsage({"slots"}, "learn");
+    ExpectUsage({"slots"}, "subcommand");
     ParsedCommandLine p = Parse({"upgrade", "--all", "--serve", "8080"});
     ASSERT_TRUE(p.run) << p.message;
     EXPECT_EQ(p.options.serveAddress, "127.0.0.1");

@@ -112,14 +112,18 @@ def get(url, headers=None):
 # station got the event behind it.
 LATENCY_PROBE = """
 window.delays = [];
+const known = new WeakSet();
 new MutationObserver((changes) => {
   const now = performance.timeOrigin + performance.now();
-  const seen = new Set();
   changes.forEach((c) => {
-    const tile = c.target.closest && c.target.closest('.tile');
-    if (tile && tile.dataset.updated && !seen.has(tile)) { seen.add(tile); window.delays.push(now - Number(tile.dataset.updated)); }
+    let tiles = [];
+    if (c.type === 'attributes' && c.oldValue !== c.target.dataset.updated) tiles = [c.target];
+    if (c.type === 'childList') tiles = [...c.addedNodes].filter((n) => n.dataset && n.dataset.updated && !known.has(n));
+    tiles.forEach((tile) => { known.add(tile); window.delays.push(now - Number(tile.dataset.updated)); });
   });
-}).observe(document.querySelector('#tiles'), {subtree: true, attributes: true, childList: true, characterData: true});
+}).observe(document.querySelector('#tiles'),
+           {subtree: true, attributes: true, attributeOldValue: true, attributeFilter: ['data-updated'], childList: true});
+document.querySelectorAll('.tile').forEach((tile) => known.add(tile));
 """
 
 

@@ -140,6 +140,7 @@ void StationPage::Ended(Tile& tile, const TargetSummary& s, uint64_t unixMs)
     if (!s.versionBefore.empty()) tile.versionBefore = s.versionBefore;
     tile.versionAfter = s.versionAfter;
     tile.serial = s.serial;
+    if (s.Completed() && !s.serial.empty()) lastSerial_ = s.serial;
     tile.endMs = unixMs;
     tile.updatedMs = unixMs;
     changed_.insert(tile.port);
@@ -178,6 +179,7 @@ std::string StationPage::HeaderJson(uint64_t now) const
                                 {"sha256", facts_.imageSha256.substr(0, 12)}}},
                      {"store", Text(facts_.store)},
                      {"next_serial", Text(nextSerial_)},
+                     {"last_serial", Text(lastSerial_)},
                      {"mode", facts_.mode},
                      {"ended", ended_},
                      {"started", startMs_},

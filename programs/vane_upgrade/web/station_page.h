@@ -66,6 +66,7 @@ private:
     uint64_t jobs_ = 0;
     unsigned completed_ = 0, failed_ = 0, abandoned_ = 0;
     std::string nextSerial_;
+    std::string lastSerial_; // the latest burned here
     bool ended_ = false;
 };
 

@@ -236,13 +236,26 @@ public:
     void Send(const std::shared_ptr<const std::string>& chunk)
     {
         if (closed_) return;
-        if (backlog_ + chunk->size() > server_.limits.maxStreamBacklogBytes) {
+        std::shared_ptr<const std::string> rest = chunk;
+        if (!writing_ && streamingStarted_) {
+            // A client that keeps up takes the chunk at once: one send, no
+            // handler to run afterwards (fifty pages cost the station little).
+            beast::error_code error;
+            const size_t sent = stream_.socket().write_some(asio::buffer(*chunk), error);
+            if (error && error != asio::error::would_block && error != asio::error::try_again) {
+                Close();
+                return;
+            }
+            if (sent == chunk->size()) return;
+            rest = std::make_shared<const std::string>(chunk->substr(sent));
+        }
+        if (backlog_ + rest->size() > server_.limits.maxStreamBacklogBytes) {
             Close();
             return;
         }
-        backlog_ += chunk->size();
-        server_.pending += chunk->size();
-        out_.push_back(chunk);
+        backlog_ += rest->size();
+        server_.pending += rest->size();
+        out_.push_back(rest);
         if (!writing_) WriteNext();
     }
 
@@ -345,6 +358,9 @@ private:
         std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
                            "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
         Send(std::make_shared<const std::string>(head + first));
+        beast::error_code error;
+        stream_.socket().non_blocking(true, error); // later chunks are tried at once (see Send)
+        streamingStarted_ = !error;
     }
 
     void WriteNext()
@@ -393,6 +409,7 @@ private:
     size_t backlog_ = 0;
     bool writing_ = false;
     bool streaming_ = false;
+    bool streamingStarted_ = false;
     bool closed_ = false;
     bool head_ = false;
 };
@@ -423,7 +440,8 @@ void WebServer::State::Accept()
 
 void WebServer::State::Tick()
 {
-    ticker.expires_after(std::chrono::milliseconds(limits.tickMs));
+    // Many pages are fed less often: the station's own work comes first.
+    ticker.expires_after(std::chrono::milliseconds(streaming.size() > limits.busyStreams ? limits.busyTickMs : limits.tickMs));
     ticker.async_wait([this](beast::error_code error) {
         if (error) return;
         std::string chunk = site.Tick();

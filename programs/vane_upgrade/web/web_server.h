@@ -22,7 +22,9 @@ struct WebLimits {
     uint32_t requestTimeoutMs = 10000;   // to send a whole request (also between keep-alive requests)
     uint32_t writeTimeoutMs = 10000;     // for a client to take one answer or stream chunk
     size_t maxStreamBacklogBytes = 512 * 1024; // a stream's client that falls this far behind is dropped
-    uint32_t tickMs = 50;                // how often the stream is fed
+    uint32_t tickMs = 100;               // how often the streams are fed (changes between are merged)
+    size_t busyStreams = 8;              // beyond this many open streams ...
+    uint32_t busyTickMs = 400;           // ... they are fed this often
     uint32_t keepAliveMs = 15000;        // a comment on an idle stream, so a gone client is noticed
 };
 

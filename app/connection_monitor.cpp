@@ -26,7 +26,9 @@ bool CRODEdizDlg::StartConnectThread()
     // One run at a time: the flag is taken before the thread exists, so two
     // arrivals in quick succession or Re-Connect during a run start nothing;
     // nor does a job thread that has released the flag but not yet ended.
-    if (m_bInJob || m_bBusy.exchange(true)) return false;
+    // A closing dialog starts none either: Re-Connect handled while it waits
+    // for its threads (or after) would leave a run going past its end.
+    if (m_bClosing || m_bInJob || m_bBusy.exchange(true)) return false;
     m_threads.Start([this] { ConnectThreadProc(this); });
     return true;
 }

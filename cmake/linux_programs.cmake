@@ -50,3 +50,6 @@ target_link_libraries(vane-upgrade PRIVATE vane_upgrade_front_end "$<LINK_GROUP:
 
 install(TARGETS vane-upgrade RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES packaging/${VANE_UDEV_RULE_FILE} DESTINATION ${VANE_UDEV_RULES_DIR})
+
+# The desktop program on Qt.
+include(${CMAKE_CURRENT_LIST_DIR}/qt_programs.cmake)

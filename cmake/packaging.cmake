@@ -85,4 +85,42 @@ transmitter on a hub at once, with a record of every job.
 The udev rule gives the transmitter's SCSI generic nodes to the plugdev
 group and to the user at the seat, and keeps desktop automounters off its
 volume.")
+
+# With the desktop program, one cpack run makes two packages: vane-upgrade
+# (the files above, no Qt) and vane-upgrade-gui (component "desktop"), which
+# needs the console package of the same version for the udev rule.
+if(TARGET vane-upgrade-gui)
+  set(vane_gui_docdir "${CMAKE_INSTALL_DATADIR}/doc/vane-upgrade-gui")
+  configure_file(packaging/changelog-gui.in "${CMAKE_CURRENT_BINARY_DIR}/packaging/gui/changelog" @ONLY)
+  if(VANE_GZIP)
+    add_custom_command(
+      OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/packaging/gui/changelog.gz"
+      COMMAND ${VANE_GZIP} -9nkf "${CMAKE_CURRENT_BINARY_DIR}/packaging/gui/changelog"
+      DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/packaging/gui/changelog"
+      VERBATIM)
+    add_custom_target(vane_upgrade_gui_changelog ALL DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/packaging/gui/changelog.gz")
+    install(FILES "${CMAKE_CURRENT_BINARY_DIR}/packaging/gui/changelog.gz" DESTINATION "${vane_gui_docdir}"
+            COMPONENT desktop)
+  endif()
+  install(FILES packaging/copyright DESTINATION "${vane_gui_docdir}" COMPONENT desktop)
+
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL Unspecified desktop)
+  set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME "${VANE_PACKAGE_NAME}")
+  # Each package's description starts with its own summary line; the common
+  # summary is left to CPack's default, which CPack then does not prepend.
+  set(CPACK_DEBIAN_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+  unset(CPACK_PACKAGE_DESCRIPTION_SUMMARY)
+  set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME "vane-upgrade-gui")
+  set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION "utils")
+  set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "${VANE_PACKAGE_NAME} (= ${PROJECT_VERSION}), fonts-liberation2")
+  set(CPACK_DEBIAN_DESKTOP_DESCRIPTION "firmware upgrade window for Vane USB transmitters
+vane-upgrade-gui shows the upgrade window of Vane transmitters on the
+desktop: it finds the transmitter when it is plugged in, shows its model and
+firmware version, and erases, writes and verifies its flash, with the same
+window, texts and questions as the Windows program.
+.
+It is started from the desktop's application menu; the transmitter is given
+to the user at the seat by the udev rule of the vane-upgrade package.")
+endif()
 include(CPack)

@@ -16,8 +16,12 @@ vane_sources(WIN32_SOURCES platform/win32)
 # Object files, so that the portable libraries can reach the backends they
 # call (system colours, the file system) whatever the link order.
 add_library(vane_win32 OBJECT ${WIN32_SOURCES})
+# Import libraries of the system's Known DLLs only: Windows takes those from
+# its own folder whatever lies beside the program. The configuration manager's
+# functions come through setupapi; comctl32 and bcrypt are loaded at run time
+# (platform/win32/system_libraries_win32.h).
 target_link_libraries(vane_win32 PUBLIC vane_core
-  setupapi cfgmgr32 comctl32 comdlg32 gdi32 user32 shell32 advapi32)
+  setupapi comdlg32 gdi32 user32 shell32 advapi32)
 # Common controls of the classic look: the manifest selects no version 6, whose
 # visual styles would ignore the progress colours and the owner-drawn look.
 target_compile_definitions(vane_win32 PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
@@ -120,7 +124,7 @@ target_compile_definitions(vane_upgrade_front_end PRIVATE NOMINMAX WIN32_LEAN_AN
 set(vane_front_end_portable ${FRONT_END_SOURCES})
 list(FILTER vane_front_end_portable EXCLUDE REGEX "(volume_bus_events|usb_ports)_win32\\.cpp$")
 set_source_files_properties(${vane_front_end_portable} PROPERTIES COMPILE_DEFINITIONS "NOUSER;NOGDI")
-target_link_libraries(vane_upgrade_front_end PUBLIC vane_win32 vane_headless vane_emulator vane_core vane_records vane_web bcrypt)
+target_link_libraries(vane_upgrade_front_end PUBLIC vane_win32 vane_headless vane_emulator vane_core vane_records vane_web)
 vane_program_version_header(vane_upgrade_front_end)
 
 add_executable(vane-upgrade ${CMAKE_SOURCE_DIR}/programs/vane_upgrade_main.cpp ${VANE_MANIFEST_RC})

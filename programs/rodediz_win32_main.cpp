@@ -18,6 +18,7 @@
 #include "ports/clock.h"
 #include "ports/file_system.h"
 #include "platform/win32/registry_win32.h"
+#include "platform/win32/system_libraries_win32.h"
 #include "platform/win32/window_system_win32.h"
 
 #if defined(VANE_LINK_EMULATED)
@@ -151,6 +152,13 @@ void OpenLogBesideProgram(IFileSystem& files)
 
 int main()
 {
+    RestrictLibrarySearchToSystem();
+    std::string missing;
+    if (!LoadSystemLibrary(SystemLibrary::CommonControls, missing)) {
+        ShowMissingSystemLibrary(kProgramTitle, missing);
+        return 1;
+    }
+
     IFileSystem& files = PlatformFileSystem();
     OpenLogBesideProgram(files);
 

@@ -7,8 +7,24 @@
 #include "programs/vane_upgrade/run.h"
 #include "programs/vane_upgrade/web_commands.h"
 
+#if defined(_WIN32)
+#include <string>
+
+#include "platform/win32/system_libraries_win32.h"
+#include "programs/vane_upgrade/exit_codes.h"
+#endif
+
 int main(int argc, char** argv)
 {
+#if defined(_WIN32)
+    // Run as administrator, often from a downloads folder: no library from there.
+    RestrictLibrarySearchToSystem();
+    std::string missing;
+    if (!LoadSystemLibrary(SystemLibrary::Cryptography, missing)) {
+        std::fprintf(stderr, "vane-upgrade: %s\n", missing.c_str());
+        return kExitFailure;
+    }
+#endif
     interrupts::Install();
     const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
     if (!parsed.run) {
@@ -18,6 +34,7 @@ int main(int argc, char** argv)
         }
         Options asked;
         if (WantsJsonOutput(argc, argv)) asked.output = OutputMode::Json;
+        if (parsed.exitCode == kExitFailure) return RefusedBeforeTarget(asked, parsed.message);
         return UsageFailure(asked, parsed.message);
     }
     if (parsed.options.command == Command::Serve) return RunServeCommand(parsed.options);

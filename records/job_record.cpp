@@ -8,6 +8,7 @@ const char* JobResultName(JobResult result)
     switch (result) {
     case JobResult::Completed: return "completed";
     case JobResult::Declined: return "declined";
+    case JobResult::Interrupted: return "interrupted";
     case JobResult::Failed: break;
     }
     return "failed";
@@ -15,7 +16,7 @@ const char* JobResultName(JobResult result)
 
 std::optional<JobResult> JobResultFromName(const std::string& name)
 {
-    for (JobResult result : {JobResult::Completed, JobResult::Failed, JobResult::Declined})
+    for (JobResult result : {JobResult::Completed, JobResult::Failed, JobResult::Declined, JobResult::Interrupted})
         if (name == JobResultName(result)) return result;
     return std::nullopt;
 }

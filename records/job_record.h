@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-enum class JobResult { Completed, Failed, Declined };
+enum class JobResult { Completed, Failed, Declined, Interrupted };
 
 struct JobRecord {
     std::string startUtc;       // "2026-12-08T10:45:03.120Z"
@@ -23,9 +23,12 @@ struct JobRecord {
     uint64_t durationMs = 0;
 };
 
-// A number taken stays taken: it is burned, or void with its reason. A number
-// still "taken" after its job ended belongs to a station that was stopped
-// while the job ran: it is abandoned, and never handed out again.
+// A number taken stays taken: it is burned (the transmitter holds it; the
+// reason is the failure of a job that failed after it), or void with its
+// reason (it never reached the transmitter). A number still "taken" after its
+// job ended belongs to a station that was stopped or interrupted while the job
+// ran: whether the transmitter holds it is not known, and it is never handed
+// out again.
 enum class SerialState { Taken, Burned, Void };
 
 struct SerialEntry {
@@ -34,7 +37,7 @@ struct SerialEntry {
     std::string station;
     std::string port;
     std::string takenUtc;
-    std::string reason;         // why a void number was not burned
+    std::string reason;         // why a void number was not burned; the failure beside a burned one
 };
 
 const char* JobResultName(JobResult result);

@@ -5,6 +5,7 @@
 // Every call is one transaction; failures come back as false with a line of
 // text, never as exceptions.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,13 @@ public:
     virtual ~IRecordStore() = default;
 
     virtual bool AddRecord(const JobRecord& record, std::string& error) = 0;
+    // A record kept while the store was away: added unless a record of the
+    // same job (start, station, port, command) is there already (added =
+    // false). Its series number is entered in serialState (when given; a
+    // number the store never handed out is entered as well) and never
+    // handed out again.
+    virtual bool ImportRecord(const JobRecord& record, std::optional<SerialState> serialState, bool& added,
+                              std::string& error) = 0;
     // Oldest first.
     virtual bool ListRecords(std::vector<JobRecord>& records, std::string& error) = 0;
 

@@ -5,4 +5,4 @@ if(NOT TARGET vane-upgrade)
 endif()
 add_test(NAME package.deb COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package/package_test.sh
          ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/package-test)
-set_tests_properties(package.deb PROPERTIES LABELS package TIMEOUT 1200 PASS_REGULAR_EXPRESSION "PASS:")
+set_tests_properties(package.deb PROPERTIES LABELS package TIMEOUT 1200 PASS_REGULAR_EXPRESSION "PASS:" FAIL_REGULAR_EXPRESSION "FAIL:")

@@ -2,7 +2,8 @@
 """Draws the window's pictures: the skin, the two button faces and the icon.
 
 Run from anywhere:  python3 tools/make_resources.py
-Writes resources/skin.bmp, exit.bmp, execute.bmp and rodediz.ico. Standard
+Writes resources/skin.bmp, exit.bmp, execute.bmp and rodediz.ico, and the
+desktop's icon in its sizes (resources/icons/vane-upgrade-gui-N.png). Standard
 library only; the output is the same byte for byte on every run.
 
 The skin is stretched over the client area, so its panels are placed where
@@ -13,6 +14,7 @@ on plain white, since those statics paint with a white brush.
 import math
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RESOURCES = os.path.join(HERE, "..", "resources")
@@ -430,11 +432,36 @@ def write_ico(path, images):
         f.write(out + b"".join(blobs))
 
 
+def write_png(path, img):
+    # RGBA, 8 bits a channel, no filter on any row; no time stamp, so the file never changes.
+    raw = bytearray()
+    for y in range(img.h):
+        raw.append(0)
+        for x in range(img.w):
+            r, g, b = img.pixel(x, y)
+            a = img.pixel_alpha(x, y)
+            raw += bytes((r, g, b, a) if a else (0, 0, 0, 0))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", img.w, img.h, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) +
+                chunk(b"IEND", b""))
+
+
+DESKTOP_ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+
+
 def main():
     write_bmp(os.path.join(RESOURCES, "skin.bmp"), make_skin())
     write_bmp(os.path.join(RESOURCES, "execute.bmp"), make_execute())
     write_bmp(os.path.join(RESOURCES, "exit.bmp"), make_exit())
     write_ico(os.path.join(RESOURCES, "rodediz.ico"), [make_icon(16), make_icon(32)])
+    os.makedirs(os.path.join(RESOURCES, "icons"), exist_ok=True)
+    for size in DESKTOP_ICON_SIZES:
+        write_png(os.path.join(RESOURCES, "icons", "vane-upgrade-gui-%d.png" % size), make_icon(size))
 
 
 if __name__ == "__main__":

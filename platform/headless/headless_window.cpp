@@ -58,6 +58,7 @@ void HeadlessWindow::MarkDestroyed()
 bool HeadlessWindow::Click(int id) { return thread_.Call([&] { return user_.Click(id); }); }
 bool HeadlessWindow::SendClick(int id) { return thread_.Call([&] { return user_.SendClick(id); }); }
 bool HeadlessWindow::DoubleClick(int id) { return thread_.Call([&] { return user_.DoubleClick(id); }); }
+bool HeadlessWindow::SecondClick(int id) { return thread_.Call([&] { return user_.SecondClick(id); }); }
 bool HeadlessWindow::ClickStatic(int id) { return thread_.Call([&] { return user_.ClickStatic(id); }); }
 bool HeadlessWindow::TypeChar(int id, unsigned character) { return thread_.Call([&] { return user_.TypeChar(id, character); }); }
 void HeadlessWindow::Close() { thread_.Run([&] { user_.Close(); }); }
@@ -104,6 +105,12 @@ int HeadlessWindow::ProcessPostedMessages() { return thread_.Call([&] { return l
 void HeadlessWindow::SetPumpSafetyLimit(std::chrono::milliseconds limit) { loop_.SetSafetyLimit(limit); }
 bool HeadlessWindow::PumpGaveUp() const { return loop_.GaveUp(); }
 void HeadlessWindow::Wake() { loop_.Wake(); }
+
+void HeadlessWindow::SetHost(std::function<void()> wake, std::function<void(std::chrono::milliseconds)> idle,
+                             std::chrono::milliseconds poll)
+{
+    loop_.SetHost(std::move(wake), std::move(idle), poll);
+}
 void HeadlessWindow::PumpMessagesUntil(const std::function<bool()>& done) { loop_.Pump(done); }
 void HeadlessWindow::RunOnWindowThread(const std::function<void()>& fn) { thread_.Run(fn); }
 

@@ -83,6 +83,7 @@ public:
     // engineering controls that the dialog keeps from drawing).
     bool SendClick(int id);
     bool DoubleClick(int id);
+    bool SecondClick(int id);                            // a double click's second click alone
     bool ClickStatic(int id);                            // STN_CLICKED on a notify static
     bool PressKey(uintptr_t vk, int focusedControlId = kCurrentFocus);
     // A typed character (8: Backspace); the caret is at the end of the text.
@@ -105,6 +106,9 @@ public:
     void SetPumpSafetyLimit(std::chrono::milliseconds limit); // 0: none (a console front end)
     bool PumpGaveUp() const;                             // a pump hit the safety limit
     void Wake();                                         // wakes a waiting pump
+    // A window shown by another toolkit (see MessageLoop::SetHost).
+    void SetHost(std::function<void()> wake, std::function<void(std::chrono::milliseconds)> idle,
+                 std::chrono::milliseconds poll);
 
     // --- timers ---
     bool FireTimer(int timerId);                         // false: not running

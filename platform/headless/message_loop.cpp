@@ -27,6 +27,7 @@ void MessageLoop::Push(Posted posted)
         ++wakes_;
     }
     wake_.notify_all();
+    CallHostWake();
 }
 
 void MessageLoop::PostMessage(const Message& message)
@@ -54,6 +55,41 @@ void MessageLoop::Wake()
         ++wakes_;
     }
     wake_.notify_all();
+    CallHostWake();
+}
+
+void MessageLoop::SetHost(std::function<void()> wake, std::function<void(std::chrono::milliseconds)> idle,
+                          std::chrono::milliseconds poll)
+{
+    HeadlessStateLock lock(mutex_);
+    hostWake_ = std::move(wake);
+    hostIdle_ = std::move(idle);
+    hostPoll_ = poll;
+}
+
+void MessageLoop::CallHostWake()
+{
+    std::function<void()> wake;
+    {
+        HeadlessStateLock lock(mutex_);
+        wake = hostWake_;
+    }
+    if (wake) wake();
+}
+
+std::chrono::milliseconds MessageLoop::HostWait() const
+{
+    std::chrono::milliseconds wait;
+    {
+        HeadlessStateLock lock(mutex_);
+        wait = hostPoll_;
+    }
+    if (const std::optional<uint64_t> next = timers_.NextDue()) {
+        const uint64_t now = clock_.NowMs();
+        const uint64_t until = *next > now ? *next - now : 0;
+        if (until < static_cast<uint64_t>(wait.count())) wait = std::chrono::milliseconds(until);
+    }
+    return wait;
 }
 
 uint64_t MessageLoop::Wakes() const
@@ -104,6 +140,15 @@ void MessageLoop::Pump(const std::function<bool()>& done)
         if (expired()) {
             giveUp();
             return;
+        }
+        std::function<void(std::chrono::milliseconds)> idle;
+        {
+            HeadlessStateLock lock(mutex_);
+            idle = hostIdle_;
+        }
+        if (idle) {
+            idle(HostWait());
+            continue;
         }
         // Wakes on a post, a handed request or any Wake(); else polls done() again soon.
         std::unique_lock<std::mutex> lock(mutex_);

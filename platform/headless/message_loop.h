@@ -43,6 +43,12 @@ public:
     // of real time at most before looking at done() again. While another
     // thread is inside, waits for it to leave (or for done()).
     void Pump(const std::function<bool()>& done);
+    // For a window that lives in another toolkit's event loop: wake() runs
+    // (on the posting thread, outside every lock) whenever the loop is woken,
+    // and the pump waits through idle(ms) instead of sleeping by itself, ms
+    // being at most the time to the next timer (or poll when none is sooner).
+    void SetHost(std::function<void()> wake, std::function<void(std::chrono::milliseconds)> idle,
+                 std::chrono::milliseconds poll);
 
     // --- inside the dialog ---
     int ProcessPosted();                                 // everything posted so far; returns the count
@@ -61,6 +67,8 @@ private:
     bool ProcessOnePosted();
     void DeliverTimer(int timerId);
     uint64_t Wakes() const;
+    void CallHostWake();
+    std::chrono::milliseconds HostWait() const;
 
     DialogThread& thread_;
     WindowLife& life_;
@@ -75,4 +83,7 @@ private:
     uint64_t wakes_ = 0;
     std::chrono::milliseconds safetyLimit_{60000};
     bool gaveUp_ = false;
+    std::function<void()> hostWake_;
+    std::function<void(std::chrono::milliseconds)> hostIdle_;
+    std::chrono::milliseconds hostPoll_{0};
 };

@@ -67,14 +67,24 @@ bool UserDriver::DoubleClick(int id)
     if (!life_.Live() || id == kNoControl) return false;
     const std::optional<HeadlessControl> c = UnderTheMouse(id);
     if (!c) return false;
-    if (c->kind == ControlKind::Button) return Click(id) && Click(id); // a push button takes both clicks
-    if (c->kind != ControlKind::Static) return Click(id);
-    const bool notify = IsNotifyStatic(*c);
-    const Message down = ButtonDown(id);
-    if (!rules_.Translate(down) && notify) rules_.Notify(id, STN_CLICKED);
-    Message second = down;
+    if (c->kind == ControlKind::Static) {
+        if (!rules_.Translate(ButtonDown(id)) && IsNotifyStatic(*c)) rules_.Notify(id, STN_CLICKED);
+    } else if (!Click(id)) {
+        return false;
+    }
+    return SecondClick(id);
+}
+
+bool UserDriver::SecondClick(int id)
+{
+    if (!life_.Live() || id == kNoControl) return false;
+    const std::optional<HeadlessControl> c = UnderTheMouse(id);
+    if (!c) return false;
+    if (c->kind == ControlKind::Button) return Click(id); // a push button takes the second click as a click
+    if (c->kind != ControlKind::Static) return true;
+    Message second = ButtonDown(id);
     second.message = kHeadlessLButtonDblClk;
-    if (rules_.Translate(second) || !notify) return false;
+    if (rules_.Translate(second) || !IsNotifyStatic(*c)) return false;
     rules_.Notify(id, STN_DBLCLK);
     return true;
 }

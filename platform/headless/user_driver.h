@@ -38,6 +38,8 @@ public:
     bool Click(int id);
     bool SendClick(int id);                              // BM_CLICK: as Click, whatever the window shows
     bool DoubleClick(int id);
+    // The second click of a double click whose first click was delivered already.
+    bool SecondClick(int id);
     bool ClickStatic(int id);                            // STN_CLICKED on a notify static
     bool PressKey(uintptr_t vk, int focusedControlId);   // true: PreTranslateMessage took it
     bool TypeChar(int id, unsigned character);

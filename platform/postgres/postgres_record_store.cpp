@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <optional>
+#include <vector>
 
 #include "records/store_schema.h"
 
@@ -59,7 +61,91 @@ uint64_t NowUnixMs()
 
 void IgnoreNotice(void*, const char*) {}
 
+std::vector<std::string> SplitAtCommas(const std::string& text)
+{
+    std::vector<std::string> parts;
+    for (size_t start = 0;;) {
+        const size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) return parts;
+        start = comma + 1;
+    }
+}
+
+// The values the URI gives, percent-decoded, by keyword.
+std::map<std::string, std::string> UriValues(const std::string& uri)
+{
+    std::map<std::string, std::string> values;
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), nullptr);
+    if (options == nullptr) return values;
+    for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o)
+        if (o->val != nullptr) values[o->keyword] = o->val;
+    PQconninfoFree(options);
+    return values;
+}
+
+// A password holding an '@' that was not percent-encoded ends up partly in
+// the host ("user:p@ss@host" has the host "ss@host"): a host name never
+// holds one (a leading one names an abstract socket). What comes before it
+// is masked; the '@' stays, the fault to mend.
+std::string ShownHost(const std::string& host)
+{
+    const size_t at = host.rfind('@');
+    return at == std::string::npos || at == 0 ? host : "***" + host.substr(at);
+}
+
+// Where libpq's messages name a host that carries part of a password.
+std::string WithShownHosts(std::string text, const std::string& uri)
+{
+    const auto values = UriValues(uri);
+    for (const char* key : {"host", "hostaddr"}) {
+        const auto it = values.find(key);
+        if (it == values.end()) continue;
+        for (const std::string& host : SplitAtCommas(it->second)) {
+            if (ShownHost(host) == host) continue;
+            const std::string shown = ShownHost(host);
+            for (size_t at = text.find(host); at != std::string::npos; at = text.find(host, at + shown.size()))
+                text.replace(at, host.size(), shown);
+        }
+    }
+    return text;
+}
+
 } // namespace
+
+std::string PostgresRecordStore::ShownName(const std::string& uri)
+{
+    const std::string scheme = uri.substr(0, uri.find("://") + 3);
+    std::string problem;
+    if (!CheckUri(uri, problem)) return scheme + "...";
+    auto values = UriValues(uri);
+    const std::string hostList = values.count("host") > 0 ? values["host"] : values["hostaddr"];
+    std::vector<std::string> hosts = hostList.empty() ? std::vector<std::string>() : SplitAtCommas(hostList);
+    const std::vector<std::string> ports = values["port"].empty() ? std::vector<std::string>() : SplitAtCommas(values["port"]);
+    bool socketFolder = false;
+    for (std::string& host : hosts) {
+        host = ShownHost(host);
+        socketFolder = socketFolder || host.starts_with('/');
+    }
+    std::string authority, query;
+    if (socketFolder) {
+        // A socket folder reads better as a parameter than percent-encoded.
+        query = "host=";
+        for (size_t i = 0; i < hosts.size(); ++i) query += (i > 0 ? "," : "") + hosts[i];
+        if (!values["port"].empty()) query += "&port=" + values["port"];
+    } else if (hosts.empty() && !ports.empty()) {
+        authority = ":" + values["port"];
+    } else {
+        for (size_t i = 0; i < hosts.size(); ++i) {
+            if (i > 0) authority += ',';
+            authority += hosts[i].find(':') != std::string::npos ? "[" + hosts[i] + "]" : hosts[i];
+            const std::string& port = ports.size() == 1 ? ports[0] : i < ports.size() ? ports[i] : std::string();
+            if (!port.empty()) authority += ":" + port;
+        }
+    }
+    if (!values["service"].empty()) query += (query.empty() ? "" : "&") + std::string("service=") + values["service"];
+    return scheme + authority + "/" + values["dbname"] + (query.empty() ? "" : "?" + query);
+}
 
 bool PostgresRecordStore::CheckUri(const std::string& uri, std::string& problem)
 {
@@ -68,6 +154,11 @@ bool PostgresRecordStore::CheckUri(const std::string& uri, std::string& problem)
     if (options == nullptr) {
         problem = message != nullptr ? OneLine(message) : "cannot be read";
         PQfreemem(message);
+        // libpq quotes what it could not read: the URI, a token of it, a
+        // password among them. An unknown parameter's name is kept; nothing
+        // that could be a value is.
+        const size_t quoted = problem.find(": \"");
+        if (quoted != std::string::npos && !problem.starts_with("invalid URI query parameter")) problem.erase(quoted);
         return false;
     }
     PQconninfoFree(options);
@@ -81,7 +172,8 @@ std::unique_ptr<PostgresRecordStore> PostgresRecordStore::Open(const std::string
     const char* values[] = {kConnectTimeoutSeconds, uri.c_str(), nullptr};
     pg_conn* conn = PQconnectdbParams(keys, values, 1);
     if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) {
-        error = "cannot connect: " + (conn != nullptr ? OneLine(PQerrorMessage(conn)) : std::string("out of memory"));
+        error = "cannot connect: " +
+                (conn != nullptr ? WithShownHosts(OneLine(PQerrorMessage(conn)), uri) : std::string("out of memory"));
         PQfinish(conn);
         return nullptr;
     }
@@ -150,8 +242,16 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
     // Created only when missing: a station whose user may not create tables
     // still opens a store that exists.
     auto exists = s.Run("SELECT to_regclass('schema_version') IS NOT NULL");
-    if (!exists->Ok() || exists->Rows() != 1 ||
-        (exists->Text(0, 0) != "t" && !s.Do("CREATE TABLE schema_version (version INTEGER NOT NULL)"))) {
+    if (!exists->Ok() || exists->Rows() != 1) {
+        error = s.Error();
+        return false;
+    }
+    // Printing a store never creates or changes it.
+    if (!writing && exists->Text(0, 0) != "t") {
+        error = "the database holds no records store";
+        return false;
+    }
+    if (exists->Text(0, 0) != "t" && !s.Do("CREATE TABLE schema_version (version INTEGER NOT NULL)")) {
         error = s.Error();
         return false;
     }
@@ -162,13 +262,17 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
     }
     long long version = 0;
     if (read->Rows() > 0) version = read->Int(0, 0);
-    else if (!s.Do("INSERT INTO schema_version (version) VALUES (0)")) {
+    else if (writing && !s.Do("INSERT INTO schema_version (version) VALUES (0)")) {
         error = s.Error();
         return false;
     }
     if (version > kStoreSchemaVersion) {
         error = "the database was made by a newer vane-upgrade (schema " + Number(version) + ", this one knows " +
                 Number(kStoreSchemaVersion) + ")";
+        return false;
+    }
+    if (!writing && version < kStoreSchemaVersion) {
+        error = "the database holds no records store, or one of an older vane-upgrade (a job with --records brings it up to date)";
         return false;
     }
     const auto steps = SchemaSteps(SqlDialect::Postgres);
@@ -196,6 +300,18 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
         error = "the database user may not write the records (or the server is read-only)";
         return false;
     }
+    // Rights are not all: a record and a number written and rolled back
+    // prove that the store takes them (a trigger, a policy, a full disk).
+    if (writing &&
+        (!s.Do("SAVEPOINT probe") ||
+         !s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
+               " image, image_sha256, serial_number, outcome, failure, duration_ms)"
+               " VALUES ('', '', '', '', '', '', '', '', '', NULL, 'failed', '', 0)") ||
+         !s.Do("UPDATE serial_counter SET next_number = next_number WHERE id = 1") ||
+         !s.Do("ROLLBACK TO SAVEPOINT probe"))) {
+        error = s.Error();
+        return false;
+    }
     if (!s.Commit()) {
         error = s.Error();
         return false;
@@ -219,6 +335,54 @@ bool PostgresRecordStore::AddRecord(const JobRecord& r, std::string& error)
         error = s.Error();
         return false;
     }
+    return true;
+}
+
+bool PostgresRecordStore::ImportRecord(const JobRecord& r, std::optional<SerialState> serialState, bool& added,
+                                       std::string& error)
+{
+    added = false;
+    Session s(conn_);
+    // Under the counter's lock: two imports of one file add its records once.
+    if (!s.Begin() || !s.Do("SELECT next_number FROM serial_counter WHERE id = 1 FOR UPDATE")) {
+        error = s.Error();
+        return false;
+    }
+    auto same = s.Run("SELECT 1 FROM job_records WHERE started_at = $1 AND station = $2 AND port = $3 AND command = $4",
+                      {r.startUtc, r.station, r.port, r.command});
+    if (!same->Ok()) {
+        error = s.Error();
+        return false;
+    }
+    if (same->Rows() > 0) return true;
+    const std::vector<std::string> params = {r.startUtc, r.endUtc, r.station, r.port, r.command, r.versionBefore,
+                                             r.versionAfter, r.image, r.imageSha256,
+                                             r.serial ? Number(*r.serial) : std::string(), JobResultName(r.result),
+                                             r.failure, Number(static_cast<long long>(r.durationMs))};
+    std::vector<bool> nulls(params.size(), false);
+    nulls[9] = !r.serial;
+    if (!s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
+              " image, image_sha256, serial_number, outcome, failure, duration_ms)"
+              " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
+              params, nulls)) {
+        error = s.Error();
+        return false;
+    }
+    if (r.serial && serialState) {
+        const std::string number = Number(*r.serial);
+        if (!s.Do("INSERT INTO serial_numbers (number, state, station, port, taken_at, reason) VALUES ($1, $2, $3, $4, $5, $6)"
+                  " ON CONFLICT (number) DO UPDATE SET state = excluded.state, reason = excluded.reason",
+                  {number, SerialStateName(*serialState), r.station, r.port, r.startUtc, r.failure}) ||
+            !s.Do("UPDATE serial_counter SET next_number = $1::bigint + 1 WHERE id = 1 AND next_number <= $1::bigint", {number})) {
+            error = s.Error();
+            return false;
+        }
+    }
+    if (!s.Commit()) {
+        error = s.Error();
+        return false;
+    }
+    added = true;
     return true;
 }
 

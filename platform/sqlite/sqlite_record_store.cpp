@@ -51,9 +51,12 @@ uint64_t NowUnixMs()
 std::unique_ptr<SqliteRecordStore> SqliteRecordStore::Open(const std::string& path, bool writing, std::string& error)
 {
     sqlite3* db = nullptr;
-    const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    // Only a job's store is created: reading one that is not there says so.
+    const int flags = writing ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+    const int opened = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     if (opened != SQLITE_OK) {
-        error = std::string("cannot open ") + path + ": " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(opened));
+        if (!writing && opened == SQLITE_CANTOPEN) error = "no records store at " + path;
+        else error = std::string("cannot open ") + path + ": " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(opened));
         sqlite3_close(db);
         return nullptr;
     }
@@ -87,8 +90,32 @@ bool SqliteRecordStore::Exec(const char* sql, std::string& error)
     return true;
 }
 
+bool SqliteRecordStore::CheckReadable(std::string& error)
+{
+    // Read as it is: printing a store never creates or changes it.
+    long long version = -1;
+    {
+        Statement read(db_, "SELECT version FROM schema_version");
+        if (!read.Ok()) {
+            error = path_ + ": not a records store";
+            return false;
+        }
+        const int step = read.Step();
+        if (step == SQLITE_ROW) version = read.Int(0);
+        else if (step != SQLITE_DONE) return Fail(error);
+    }
+    if (version == kStoreSchemaVersion) return true;
+    if (version > kStoreSchemaVersion)
+        error = path_ + ": made by a newer vane-upgrade (schema " + std::to_string(version) + ", this one knows " +
+                std::to_string(kStoreSchemaVersion) + ")";
+    else
+        error = path_ + ": not a records store, or one of an older vane-upgrade (a job with --records brings it up to date)";
+    return false;
+}
+
 bool SqliteRecordStore::Migrate(bool writing, std::string& error)
 {
+    if (!writing) return CheckReadable(error);
     // Under the write lock: two programs that open a new file at once create it once.
     if (!Exec(writing ? "BEGIN IMMEDIATE" : "BEGIN", error) ||
         !Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)", error))
@@ -115,10 +142,24 @@ bool SqliteRecordStore::Migrate(bool writing, std::string& error)
         bump.Bind(1, step + 1);
         if (!bump.Run()) return Fail(error);
     }
-    // A write on every opening: a file that cannot be written (its journal
-    // neither) is refused now, not after a job.
-    if (writing && !Exec("UPDATE schema_version SET version = version", error)) return false;
-    return Exec("COMMIT", error);
+    if (!Exec("COMMIT", error)) return false;
+    return ProbeWrite(error);
+}
+
+bool SqliteRecordStore::ProbeWrite(std::string& error)
+{
+    // A record and a number written and rolled back on every opening: a file
+    // that cannot be written (its folder refuses the journal, a trigger or a
+    // full disk refuses the rows) is refused now, not after a job.
+    if (!Exec("BEGIN IMMEDIATE", error) ||
+        !Exec("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
+              " image, image_sha256, serial_number, outcome, failure, duration_ms)"
+              " VALUES ('', '', '', '', '', '', '', '', '', NULL, 'failed', '', 0)",
+              error) ||
+        !Exec("UPDATE serial_counter SET next_number = next_number WHERE id = 1", error))
+        return false;
+    Rollback();
+    return true;
 }
 
 bool SqliteRecordStore::AddRecord(const JobRecord& r, std::string& error)
@@ -137,6 +178,47 @@ bool SqliteRecordStore::AddRecord(const JobRecord& r, std::string& error)
     insert.Bind(i++, r.failure);
     insert.Bind(i++, static_cast<long long>(r.durationMs));
     if (!insert.Run()) return Fail(error);
+    return true;
+}
+
+bool SqliteRecordStore::ImportRecord(const JobRecord& r, std::optional<SerialState> serialState, bool& added,
+                                     std::string& error)
+{
+    added = false;
+    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    {
+        Statement same(db_, "SELECT 1 FROM job_records WHERE started_at = ? AND station = ? AND port = ? AND command = ?");
+        same.Bind(1, r.startUtc);
+        same.Bind(2, r.station);
+        same.Bind(3, r.port);
+        same.Bind(4, r.command);
+        const int step = same.Step();
+        if (step == SQLITE_ROW) {
+            Rollback();
+            return true;
+        }
+        if (step != SQLITE_DONE) return Fail(error);
+    }
+    if (!AddRecord(r, error)) return false;
+    if (r.serial && serialState) {
+        const long long number = *r.serial;
+        Statement enter(db_, "INSERT INTO serial_numbers (number, state, station, port, taken_at, reason)"
+                             " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (number) DO UPDATE SET state = excluded.state,"
+                             " reason = excluded.reason");
+        enter.Bind(1, number);
+        enter.Bind(2, std::string(SerialStateName(*serialState)));
+        enter.Bind(3, r.station);
+        enter.Bind(4, r.port);
+        enter.Bind(5, r.startUtc);
+        enter.Bind(6, r.failure);
+        if (!enter.Run()) return Fail(error);
+        Statement past(db_, "UPDATE serial_counter SET next_number = ? WHERE id = 1 AND next_number IS NOT NULL AND next_number <= ?");
+        past.Bind(1, number + 1);
+        past.Bind(2, number);
+        if (!past.Run()) return Fail(error);
+    }
+    if (!Exec("COMMIT", error)) return false;
+    added = true;
     return true;
 }
 

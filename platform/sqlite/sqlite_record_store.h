@@ -12,12 +12,15 @@ struct sqlite3;
 
 class SqliteRecordStore final : public IRecordStore {
 public:
-    // Opens the file (created when missing) and brings its schema up to date;
-    // for writing, a file that cannot be written is refused.
+    // For writing: opens the file (created when missing), brings its schema
+    // up to date and proves that it takes a record. For reading: opens a
+    // store that exists, at this program's schema, and changes nothing.
     static std::unique_ptr<SqliteRecordStore> Open(const std::string& path, bool writing, std::string& error);
     ~SqliteRecordStore() override;
 
     bool AddRecord(const JobRecord& record, std::string& error) override;
+    bool ImportRecord(const JobRecord& record, std::optional<SerialState> serialState, bool& added,
+                      std::string& error) override;
     bool ListRecords(std::vector<JobRecord>& records, std::string& error) override;
     bool TakeSerial(const std::string& station, const std::string& port, uint32_t& number, std::string& error) override;
     bool SettleSerial(uint32_t number, SerialState state, const std::string& reason, std::string& error) override;
@@ -28,6 +31,8 @@ public:
 private:
     explicit SqliteRecordStore(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
     bool Migrate(bool writing, std::string& error);
+    bool CheckReadable(std::string& error);
+    bool ProbeWrite(std::string& error);
     bool Exec(const char* sql, std::string& error);
     bool Fail(std::string& error);
     void Rollback();

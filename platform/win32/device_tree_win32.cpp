@@ -6,6 +6,7 @@
 #include "platform/win32/device_tree_win32.h"
 
 #include "device/diagnostics.h"
+#include "platform/win32/system_libraries_win32.h"
 
 #include <cstring>
 #include <string>
@@ -66,13 +67,10 @@ std::string SystemMessageText(DWORD error)
     return message;
 }
 
-// kernel32 loaded for one lookup, released when the lookup ends.
+// The function of kernel32, looked up through the system libraries.
 class Kernel32VolumeNameLookup final : public IVolumeNameLookup {
 public:
-    Kernel32VolumeNameLookup(HMODULE module, GetVolumeNameFunction function) : module_(module), function_(function) {}
-    ~Kernel32VolumeNameLookup() override { FreeLibrary(module_); }
-    Kernel32VolumeNameLookup(const Kernel32VolumeNameLookup&) = delete;
-    Kernel32VolumeNameLookup& operator=(const Kernel32VolumeNameLookup&) = delete;
+    explicit Kernel32VolumeNameLookup(GetVolumeNameFunction function) : function_(function) {}
 
     bool GetVolumeNameForVolumeMountPoint(const std::string& mountPoint, std::string& volumeName) override
     {
@@ -84,7 +82,6 @@ public:
     }
 
 private:
-    HMODULE module_;
     GetVolumeNameFunction function_;
 };
 
@@ -266,16 +263,10 @@ bool Win32DeviceTree::GetRemovalRelations(const std::string& deviceId, std::vect
 
 std::unique_ptr<IVolumeNameLookup> Win32DeviceTree::ResolveVolumeNameLookup()
 {
-    HMODULE module = LoadLibraryA("kernel32.dll");
-    if (module == nullptr) return nullptr;
-    FARPROC address = GetProcAddress(module, "GetVolumeNameForVolumeMountPointA");
-    if (address == nullptr) {
-        FreeLibrary(module);
-        return nullptr;
-    }
-    // Through the generic function type: the exported address is the function.
-    auto function = reinterpret_cast<GetVolumeNameFunction>(reinterpret_cast<void (*)()>(address));
-    return std::make_unique<Kernel32VolumeNameLookup>(module, function);
+    const auto function =
+        SystemLibraryFunction<GetVolumeNameFunction>(SystemLibrary::Kernel32, "GetVolumeNameForVolumeMountPointA");
+    if (function == nullptr) return nullptr;
+    return std::make_unique<Kernel32VolumeNameLookup>(function);
 }
 
 bool Win32DeviceTree::OpenVolume(const std::string& path, DeviceHandle& handle, std::string& errorText)

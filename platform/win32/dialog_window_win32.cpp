@@ -24,6 +24,7 @@
 #include "platform/win32/window_system_win32.h"
 #include "platform/win32/gdi_canvas_win32.h"
 #include "platform/win32/standard_dialogs_win32.h"
+#include "platform/win32/system_libraries_win32.h"
 
 namespace {
 
@@ -696,10 +697,14 @@ Win32WindowSystem::~Win32WindowSystem() = default;
 
 bool Win32WindowSystem::InitCommonControls(uint32_t structureSize, uint32_t classMask)
 {
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    static const InitFunction init =
+        SystemLibraryFunction<InitFunction>(SystemLibrary::CommonControls, "InitCommonControlsEx");
+    if (init == nullptr) return false;
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = structureSize;
     controls.dwICC = classMask;
-    return InitCommonControlsEx(&controls) != FALSE;
+    return init(&controls) != FALSE;
 }
 
 void Win32WindowSystem::SetRegistryKey(const std::string& company)

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/safe_text.h"
 #include "resources/resource.h"
 
 namespace {
@@ -54,13 +55,21 @@ std::string VersionOfLine(const std::string& line)
 {
     if (!line.starts_with(kVersionPrefix)) return "";
     const std::string version = Trimmed(line.substr(sizeof kVersionPrefix - 1));
-    return version == "Unknown" ? "" : version;
+    // An erased or damaged identity block gives bytes, not a version.
+    return version == "Unknown" ? "" : KnownVersion(version);
+}
+
+std::string RecordNotStoredNote(bool notStored, const std::string& unsavedRecords)
+{
+    if (!notStored) return "";
+    return ", record not stored: " + (unsavedRecords.empty() ? std::string("lost") : unsavedRecords);
 }
 
 std::string OutcomeOfExitCode(int exitCode, bool declined)
 {
     switch (exitCode) {
-    case kExitSuccess: return "completed";
+    case kExitSuccess:
+    case kExitRecordNotStored: return "completed";
     case kExitUsage: return "usage";
     case kExitNoTarget: return "no-target";
     case kExitInterrupted: return "interrupted";
@@ -128,8 +137,9 @@ void EventReporter::OnText(int controlId, const std::string& text)
         if (text == versionLine_) return;
         versionLine_ = text;
         ConsoleEvent event = Make(EventKind::Version);
-        event.text = text;
         event.version = VersionOfLine(text);
+        // The window shows an erased identity block's bytes as they are.
+        event.text = IsPrintableUtf8(text) ? text : kUnknownVersionLine;
         knownVersion_ = event.version; // "Unknown" after a disconnection forgets it
         EmitLocked(event);
         return;

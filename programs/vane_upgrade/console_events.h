@@ -44,7 +44,18 @@ struct ConsoleEvent {
     int exitCode = 0;
     double seconds = 0;
     std::string versionBefore, versionAfter, serial, image, identity;
+    // With --records: the job's record did not reach the store; it is kept in
+    // unsavedRecords (empty when even that file could not take it).
+    bool recordNotStored = false;
+    std::string unsavedRecords;
+    // records and serial-next: the list printed ("records" or "serials", a
+    // JSON array), the next series number set.
+    std::string listName, listJson;
+    std::string nextSerial;
 };
+
+// ", record not stored: FILE" when the result's record did not reach the store, else "".
+std::string RecordNotStoredNote(bool notStored, const std::string& unsavedRecords);
 
 class IEventSink {
 public:

@@ -12,6 +12,7 @@
 #include "platform/headless/headless_window.h"
 #include "programs/vane_upgrade/exit_codes.h"
 #include "programs/vane_upgrade/interrupts.h"
+#include "programs/vane_upgrade/safe_text.h"
 #include "programs/vane_upgrade/serial_file.h"
 
 namespace {
@@ -117,7 +118,8 @@ private:
         const std::string label = "Current version:";
         if (!text.starts_with(label)) return "";
         text.erase(0, text.find_first_not_of(' ', label.size()));
-        return text == "Unknown" ? "" : text;
+        // An erased or damaged identity block gives bytes, not a version.
+        return text == "Unknown" ? "" : KnownVersion(text);
     }
 
     bool VersionTimerRunning()
@@ -177,17 +179,24 @@ private:
     {
         const std::string version = window_->Text(IDC_VERSION);
         r_.text = version;
-        if (version.starts_with("Current version:") && version != "Current version: Unknown") return kExitSuccess;
+        if (version.starts_with("Current version:") && version != kUnknownVersionLine) return VersionRead();
         // The read after the connection did not show it: ask as the user would.
         p_.boxes.ResetCounts();
         window_->SendClick(IDC_GET_VER);
         if (!WaitQuiet()) return Stuck("the version read");
         const std::string again = window_->Text(IDC_VERSION);
         r_.text = again;
-        if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return kExitSuccess;
+        if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return VersionRead();
         r_.text = "the version could not be read";
         p_.complain(r_.text);
         return kExitFailure;
+    }
+
+    // The identity block was read; bytes that are not a version name none.
+    int VersionRead()
+    {
+        if (VersionShown().empty()) r_.text = kUnknownVersionLine;
+        return kExitSuccess;
     }
 
     int ShowIdentity()
@@ -255,6 +264,7 @@ private:
     {
         window_->SetWindowText(IDC_SERIES_EDIT, Hex(number));
         window_->SetWindowText(IDC_SERIES_DISPLAY, Hex(number));
+        seriesInWindow_ = true;
     }
 
     bool ChooseSram()
@@ -298,7 +308,8 @@ private:
             return false;
         }
         reserved_ = true;
-        DiagPrintf("Series number %X reserved; %s now holds %X\n", seriesNumber_, o_.serialFile.c_str(), seriesNumber_ + 1);
+        DiagPrintf("Series number %X reserved; %s now holds %s", seriesNumber_, o_.serialFile.c_str(),
+                   SerialFileTextAfter(seriesNumber_).c_str());
         return SerialChosen();
     }
 
@@ -332,10 +343,12 @@ private:
 
         const int before = dlg_->JobsFinished();
         interrupts::SetJobRunning(true);
+        report_.jobRunning = true;
         p_.reporter.JobStarting(o_.command, sizes_);
         window_->Click(IDC_EXECUTE);
         if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
             interrupts::SetJobRunning(false);
+            report_.jobRunning = false;
             p_.reporter.JobEnded();
             Fail(p_.boxes.ErrorBoxes() > 0 ? "the job was refused: " + OneLine(p_.boxes.LastText())
                                            : "the job did not start (the transmitter does not answer)");
@@ -345,6 +358,7 @@ private:
         }
         const bool ended = Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs);
         interrupts::SetJobRunning(false);
+        report_.jobRunning = false;
         p_.reporter.JobEnded();
         if (!ended) return Stuck("the job");
         // Taken before the version read that follows: its messages are not the job's.
@@ -376,6 +390,9 @@ private:
         if (o_.series) {
             r_.serial = Hex(seriesNumber_);
             if (report_.serialTaken) p_.serials->Settle(seriesNumber_, true, "");
+            // The window's field wraps to 0 after FFFFFFFF; the serial file does not.
+            else if (reserved_ && seriesNumber_ == 0xFFFFFFFFu)
+                p_.reporter.Note(std::string("Next series number: none (") + kSerialRangeUsedUpText + ")");
             else p_.reporter.Note("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
         }
         return kExitSuccess;
@@ -397,9 +414,27 @@ private:
         return text;
     }
 
+    // The window moves its series number on only after the number was
+    // written and verified on the transmitter, whatever else failed.
+    bool SeriesReachedDevice() const
+    {
+        return seriesInWindow_ && HexTextToUInt(window_->Text(IDC_SERIES_EDIT)) == seriesNumber_ + 1u;
+    }
+
     void SeriesNotBurned()
     {
         if (!o_.series) return;
+        if ((report_.serialTaken || p_.serials == nullptr) && SeriesReachedDevice()) {
+            // A failure in a step that goes on: the transmitter holds the number all the same.
+            r_.serial = Hex(seriesNumber_);
+            if (report_.serialTaken) {
+                for (char& c : report_.failure)
+                    if (c == '\n') c = ' ';
+                p_.serials->Settle(seriesNumber_, true, report_.failure);
+            }
+            p_.complain("series number " + Hex(seriesNumber_) + " was burned on the transmitter although the job failed");
+            return;
+        }
         if (report_.serialTaken) {
             for (char& c : report_.failure)
                 if (c == '\n') c = ' ';
@@ -424,6 +459,7 @@ private:
     JobSizes sizes_;
     uint32_t seriesNumber_ = 0;
     bool reserved_ = false; // the serial file already holds the number after seriesNumber_
+    bool seriesInWindow_ = false;
     JobReport unreported_;
     JobReport& report_ = p_.report != nullptr ? *p_.report : unreported_;
 };

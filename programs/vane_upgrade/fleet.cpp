@@ -9,6 +9,7 @@
 
 #include "device/diagnostics.h"
 #include "ports/clock.h"
+#include "programs/vane_upgrade/console_events.h"
 #include "programs/vane_upgrade/exit_codes.h"
 #include "programs/vane_upgrade/fleet_display.h"
 #include "programs/vane_upgrade/fleet_host.h"
@@ -56,17 +57,11 @@ public:
     int Run()
     {
         std::string problem;
-        if (!host_.Start(problem)) {
-            display_.Note(problem);
-            return kExitFailure;
-        }
+        if (!host_.Start(problem)) return Refused(kExitFailure, problem);
         if (!o_.emulateFlashDir.empty()) {
             std::error_code error;
             std::filesystem::create_directories(o_.emulateFlashDir, error);
-            if (error) {
-                display_.Note("--emulate-flash-dir " + o_.emulateFlashDir + ": " + error.message());
-                return kExitUsage;
-            }
+            if (error) return Refused(kExitUsage, "--emulate-flash-dir " + o_.emulateFlashDir + ": " + error.message());
         }
         if (!LoadSlotNames(o_, slotNames_, problem)) {
             display_.Note(problem);
@@ -254,8 +249,19 @@ private:
     int NoneFound()
     {
         display_.Finish({});
-        display_.Note("no transmitter found");
-        return kExitNoTarget;
+        return Refused(kExitNoTarget, "no transmitter found");
+    }
+
+    // The station ends before any target's run: with --json its own result
+    // event stands for the runs that never started.
+    int Refused(int code, const std::string& why)
+    {
+        display_.Note(why);
+        if (o_.output == OutputMode::Json) {
+            std::fprintf(stdout, "%s\n", MakeResultLine("-", OutcomeOfExitCode(code, false), code, why, 0, UnixMs()).c_str());
+            std::fflush(stdout);
+        }
+        return code;
     }
 
     int Finish()
@@ -277,7 +283,9 @@ private:
         display_.Finish(rows);
         if (abandoned_) return kExitInterrupted;
         const bool allCompleted = std::all_of(rows.begin(), rows.end(), [](const TargetSummary& r) { return r.Completed(); });
-        return allCompleted ? kExitSuccess : kExitFailure;
+        if (!allCompleted) return kExitFailure;
+        const bool allStored = std::none_of(rows.begin(), rows.end(), [](const TargetSummary& r) { return r.recordNotStored; });
+        return allStored ? kExitSuccess : kExitRecordNotStored;
     }
 
     const Options& o_;

@@ -1,5 +1,7 @@
 #include "programs/vane_upgrade/fleet_display.h"
 
+#include "programs/vane_upgrade/safe_text.h"
+
 namespace {
 
 constexpr uint64_t kRedrawMs = 200;
@@ -14,8 +16,7 @@ FleetDisplay::FleetDisplay(FleetOutput mode, std::FILE* out, std::FILE* err, siz
 void FleetDisplay::OutputLine(const TargetProgress& target, const std::string& line, const std::optional<TargetEvent>& event,
                               const std::optional<std::string>& plain)
 {
-    switch (mode_) {
-    case FleetOutput::Json:
+    if (mode_ == FleetOutput::Json) {
         if (event) {
             std::fprintf(out_, "%s\n", line.c_str());
             std::fflush(out_);
@@ -23,19 +24,20 @@ void FleetDisplay::OutputLine(const TargetProgress& target, const std::string& l
             Lasting(err_, target.Port() + ": " + line);
         }
         return;
-    case FleetOutput::Plain:
-        if (!quiet_) {
-            if (!event) Lasting(out_, target.Port() + ": " + line);
-            else if (plain) Lasting(out_, target.Port() + ": " + *plain);
-            return;
-        }
-        [[fallthrough]];
-    case FleetOutput::Live:
-        // The live line shows steps and progress; what it cannot show stays above it.
-        if (!event) Lasting(out_, target.Port() + ": " + line);
-        else if (plain && (event->event == "message" || event->event == "question")) Lasting(out_, target.Port() + ": " + *plain);
+    }
+    // A run's complaints are errors in every mode, quiet too.
+    if (event && event->event == "error") {
+        if (plain) Lasting(err_, target.Port() + ": " + *plain);
         return;
     }
+    if (mode_ == FleetOutput::Plain && !quiet_) {
+        if (!event) Lasting(out_, target.Port() + ": " + line);
+        else if (plain) Lasting(out_, target.Port() + ": " + *plain);
+        return;
+    }
+    // The live line shows steps and progress; what it cannot show stays above it.
+    if (!event) Lasting(out_, target.Port() + ": " + line);
+    else if (plain && (event->event == "message" || event->event == "question")) Lasting(out_, target.Port() + ": " + *plain);
 }
 
 void FleetDisplay::ErrorLine(const std::string& port, const std::string& line)
@@ -58,14 +60,15 @@ void FleetDisplay::Ended(const TargetProgress& target, int exitCode, uint64_t un
     }
     // Its live line goes with the lasting one that ends it.
     std::erase_if(block_, [&](const std::string& line) { return line.starts_with(s.port + " "); });
-    Lasting(out_, s.port + ": " + s.outcome + (s.failure.empty() ? "" : ": " + s.failure));
+    Lasting(out_, s.port + ": " + s.ResultText());
 }
 
 void FleetDisplay::Lasting(std::FILE* stream, const std::string& text)
 {
     ClearBlock();
     std::fflush(out_);
-    std::fprintf(stream, "%s\n", text.c_str());
+    // The runs' texts come from targets and stores: one line, no escape sequences.
+    std::fprintf(stream, "%s\n", TerminalSafe(text).c_str());
     std::fflush(stream);
     DrawBlock();
 }
@@ -103,6 +106,6 @@ void FleetDisplay::Finish(const std::vector<TargetSummary>& rows)
     ClearBlock();
     block_.clear();
     if (mode_ == FleetOutput::Json || rows.empty()) return;
-    std::fprintf(out_, "\n%s", FormatSummaryTable(rows).c_str());
+    std::fprintf(out_, "\n%s", FormatSummaryTable(rows, mode_ == FleetOutput::Live ? width_ + 1 : 0).c_str());
     std::fflush(out_);
 }

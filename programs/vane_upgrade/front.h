@@ -40,10 +40,18 @@ public:
 
     // The last event of every run (an interrupt's comes from the signals'
     // thread, while the session may still write its report: it is not read).
-    void Finish(int code)
+    // Returns the run's exit code: a completed job whose record the store
+    // did not take is not a success.
+    int Finish(int code)
     {
-        if (finished.exchange(true)) return;
+        if (finished.exchange(true)) return finalCode.load();
         ConsoleEvent result;
+        if (recorder && code != kExitInterrupted && recorder->RecordNotStored()) {
+            if (code == kExitSuccess) code = kExitRecordNotStored;
+            result.recordNotStored = true;
+            result.unsavedRecords = recorder->UnsavedRecords();
+        }
+        finalCode = code;
         result.outcome = OutcomeOfExitCode(code, code != kExitInterrupted && report.declined);
         result.exitCode = code;
         if (code == kExitInterrupted) {
@@ -57,6 +65,7 @@ public:
             if (result.text.empty()) result.text = firstComplaint;
         }
         reporter.Result(result);
+        return code;
     }
 
     // The port the dialog sends through: the device's own, or the tracer in front of it.
@@ -95,6 +104,7 @@ public:
     std::mutex complaintMutex;
     std::string firstComplaint;
     std::atomic<bool> finished{false};
+    std::atomic<int> finalCode{kExitSuccess};
     std::unique_ptr<TracingPassThrough> tracer;
     std::unique_ptr<JobRecorder> recorder; // with --records, for a job
 };

@@ -21,7 +21,8 @@ std::string FormatResultLine(const ConsoleEvent& result)
     if (!result.serial.empty()) line += "  series number " + result.serial;
     if (!result.versionAfter.empty())
         line += "  (" + (result.versionBefore.empty() ? std::string("?") : result.versionBefore) + " -> " + result.versionAfter + ")";
-    return line;
+    // Last, where a station's operator looks: the device is done, its record is not.
+    return line + RecordNotStoredNote(result.recordNotStored, result.unsavedRecords);
 }
 
 HumanOutput::HumanOutput(std::FILE* out, std::FILE* err, bool terminal, Verbosity verbosity, int barWidth)

@@ -73,9 +73,27 @@ void JobRecorder::Settle(uint32_t number, bool burned, const std::string& reason
     complain_(std::string("the records store did not take series number ") + hex + " as " + unsettledState_ + ": " + error);
 }
 
+void JobRecorder::FinishInterrupted()
+{
+    std::unique_lock<std::mutex> lock(finishMutex_, std::try_to_lock);
+    // Outside the job the session may be writing the report, or the store in
+    // use: nothing is written then (as before an interrupt ever came).
+    if (!lock.owns_lock() || !report_.jobRunning || finished_) return;
+    report_.result = JobResult::Interrupted;
+    report_.failure = "interrupted";
+    WriteRecord();
+}
+
 void JobRecorder::Finish()
 {
-    if (!report_.jobReached) return;
+    std::lock_guard<std::mutex> lock(finishMutex_);
+    WriteRecord();
+}
+
+void JobRecorder::WriteRecord()
+{
+    if (!report_.jobReached || finished_) return;
+    finished_ = true;
     const uint64_t endMs = UnixNowMs();
     record_.startUtc = UtcText(startMs_);
     record_.endUtc = UtcText(endMs);
@@ -97,8 +115,11 @@ void JobRecorder::KeepLocally(const std::string& what, const std::string& storeE
 {
     std::string path, error;
     const std::string why = storeError.empty() ? "" : " (" + storeError + ")";
-    if (KeepUnsavedLine(RecordJsonLine(record_, unsettledState_), path, error))
+    notStored_ = true;
+    if (KeepUnsavedLine(RecordJsonLine(record_, unsettledState_), path, error)) {
+        unsavedPath_ = path;
         complain_("the records store did not take " + what + why + "; it is kept in " + path);
-    else
+    } else {
         complain_("the records store did not take " + what + why + ", and " + error + ": it is lost");
+    }
 }

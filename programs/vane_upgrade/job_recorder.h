@@ -5,6 +5,7 @@
 // a local file, named in a message.
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "programs/vane_upgrade/job_report.h"
@@ -28,10 +29,19 @@ public:
     bool Take(uint32_t& number, std::string& error) override;
     void Settle(uint32_t number, bool burned, const std::string& reason) override;
 
-    // After the session: writes the record of a job that was reached.
+    // After the session: writes the record of a job that was reached (once).
     void Finish();
+    // On the signals' thread, when an interrupt abandons the running job just
+    // before the program ends: its record, outcome interrupted (the series
+    // number stays taken: whether it reached the transmitter is not known).
+    void FinishInterrupted();
+    // After Finish: the record did not reach the store; the file that keeps
+    // it (empty when it is lost).
+    bool RecordNotStored() const { return notStored_; }
+    const std::string& UnsavedRecords() const { return unsavedPath_; }
 
 private:
+    void WriteRecord();
     void KeepLocally(const std::string& what, const std::string& storeError);
 
     IRecordStore& store_;
@@ -42,6 +52,10 @@ private:
     JobReport report_;
     uint64_t startMs_;
     bool storeLost_ = false;
+    bool finished_ = false;
+    std::mutex finishMutex_; // the main thread's Finish and an interrupt's
+    bool notStored_ = false;
+    std::string unsavedPath_;
     std::string unsettledState_; // the state of the series number the store was not told
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // What a dialog session tells a production line's records about its job,
 // and where it takes a series number from when a store hands them out.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,8 @@ struct JobReport {
     bool hasSerial = false;     // the job was to burn serial
     bool serialTaken = false;   // ... taken from the store
     uint32_t serial = 0;
+    // The window's job runs: the session writes none of the fields above meanwhile.
+    std::atomic<bool> jobRunning{false};
 };
 
 class ISeriesNumberSource {
@@ -22,6 +25,7 @@ public:
     virtual ~ISeriesNumberSource() = default;
     // A number no one else ever receives; false with a line of text when none can be had.
     virtual bool Take(uint32_t& number, std::string& error) = 0;
-    // After the job: burned, or not burned for reason (the number is void).
+    // After the job: burned (reason: the job's failure, if it failed after the
+    // number reached the transmitter), or not burned for reason (void).
     virtual void Settle(uint32_t number, bool burned, const std::string& reason) = 0;
 };

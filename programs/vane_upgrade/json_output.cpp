@@ -75,6 +75,12 @@ std::string JsonEventLine(const ConsoleEvent& e)
         PutIfKnown(j, "serial", e.serial);
         PutIfKnown(j, "image", e.image);
         PutIfKnown(j, "identity", e.identity);
+        PutIfKnown(j, "next_serial", e.nextSerial);
+        if (!e.listName.empty()) j[e.listName] = Json::parse(e.listJson, nullptr, false);
+        if (e.recordNotStored) {
+            j["record"] = "not stored";
+            PutIfKnown(j, "unsaved_records", e.unsavedRecords);
+        }
         break;
     }
     // Texts from a device or a file name need not be UTF-8: such bytes are replaced, never a throw.

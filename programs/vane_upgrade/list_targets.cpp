@@ -17,7 +17,11 @@ bool ReadFirmwareVersion(IbrLink& link, DeviceHandle device, std::string& versio
     if (!link.CMD_IbrRead(device, block, sizeof block)) return false;
     for (uint32_t i = 0; i < kVersionTextLength && block[kIdTextOffset + i] != 0; ++i) {
         const char c = static_cast<char>(block[kIdTextOffset + i]);
-        version += (c >= 0x20 && c < 0x7F) ? c : '?'; // an erased block is not printable
+        if (c < 0x20 || c >= 0x7F) { // an erased or damaged block: the version is unknown
+            version.clear();
+            break;
+        }
+        version += c;
     }
     return true;
 }
@@ -28,5 +32,5 @@ std::string FormatListLine(const std::string& place, const std::string& node, co
     line.resize(std::max<size_t>(line.size() + 2, 12), ' ');
     line += node;
     line.resize(std::max<size_t>(line.size() + 2, 26), ' ');
-    return line + version;
+    return line + (version.empty() ? "-" : version);
 }

@@ -5,12 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "emulator/emulated_target.h"
 #include "firmware/image_name.h"
 #include "programs/vane_upgrade/device_choice.h"
 #include "programs/vane_upgrade/program_version.h"
 #include "programs/vane_upgrade/record_store_access.h"
+#include "programs/vane_upgrade/safe_text.h"
 #include "programs/vane_upgrade/serial_file.h"
 #include "programs/vane_upgrade/web/slot_names.h"
 #include "programs/vane_upgrade/web/web_server.h"
@@ -20,6 +24,21 @@ namespace {
 constexpr uint64_t kMaxDumpBytes = 0x7FFFFFFF;
 constexpr uint32_t kPageSize = 256;
 constexpr uint64_t kMaxStatus = 255;
+// A station's name heads columns and rows of the records.
+constexpr size_t kMaxStationChars = 64;
+// The series number's 4 bytes stay within one 64 KiB block (the window refuses the rest).
+constexpr uint32_t kLastSeriesPosition = 0xFFFC;
+// A device's flash size is not known before it is reached: the largest flash
+// that three-byte SPI addresses reach bounds the offset, as in the window.
+constexpr uint64_t kLargestFlashSize = 0x1000000;
+constexpr uint32_t kSeriesBytes = 4;
+
+std::string HexText(uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(value));
+    return text;
+}
 
 std::string NativePath(std::string path)
 {
@@ -52,6 +71,31 @@ bool IsDirectory(const std::string& path)
 {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A misplaced store URI comes back in CLI11's message as it was typed: each
+// word that holds a URI is named as the store's messages name it.
+std::string WithoutStoreSecrets(std::string message, int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        const size_t scheme = word.find("://");
+        if (scheme == std::string::npos) continue;
+        if (const size_t equals = word.find('='); word.starts_with('-') && equals < scheme) word.erase(0, equals + 1);
+        const std::string shown = StoreShownName(word);
+        for (size_t at = message.find(word); at != std::string::npos; at = message.find(word, at + shown.size()))
+            message.replace(at, word.size(), shown);
+    }
+    return message;
+}
+
+std::optional<std::string> StationProblem(const std::string& station)
+{
+    if (station.empty()) return "--station needs a name (without it the host name is the station's)";
+    if (!IsPrintableUtf8(station)) return "--station: the name must be UTF-8 text without control characters";
+    if (ShownWidth(station) > kMaxStationChars)
+        return "--station: the name is longer than " + std::to_string(kMaxStationChars) + " characters";
+    return std::nullopt;
 }
 
 ParsedCommandLine Usage(const std::string& message)
@@ -108,7 +152,7 @@ std::optional<std::string> ValidateServing(Options& o)
 // The checks that CLI11 cannot make: values, combinations, files.
 std::optional<std::string> Validate(Options& o, const std::string& offsetText, const std::string& numberText,
                                     const std::string& dataText, const std::string& bytesText,
-                                    const std::vector<std::string>& faultTexts)
+                                    const std::vector<std::string>& faultTexts, bool& refused)
 {
     if (auto problem = ValidateSeveralTargets(o)) return problem;
     if (auto problem = ValidateServing(o)) return problem;
@@ -145,6 +189,13 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
         const std::optional<uint32_t> offset = ParseHexField(offsetText);
         if (!offset) return "--serial-offset " + offsetText + ": expected 1 to 8 hexadecimal digits without a prefix";
         o.seriesOffset = *offset;
+        if ((*offset & 0xFFFF) > kLastSeriesPosition)
+            return "--serial-offset " + offsetText +
+                   ": the number's 4 bytes must lie within one 64 KiB block (offsets ending in FFFD to FFFF cross its end)";
+        const uint64_t flashSize = o.emulate ? kEmuDefaultFlashSize : kLargestFlashSize;
+        if (uint64_t{*offset} + kSeriesBytes > flashSize)
+            return "--serial-offset " + offsetText + ": the number's 4 bytes lie beyond the end of the " +
+                   (o.emulate ? "emulated flash (" : "largest flash a target addresses (") + HexText(flashSize) + " bytes)";
         if (!numberText.empty()) {
             const std::optional<uint32_t> number = ParseHexField(numberText);
             if (!number) return "--serial-number " + numberText + ": expected 1 to 8 hexadecimal digits without a prefix";
@@ -160,7 +211,7 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
         if (auto problem = StoreLocationProblem(o.records)) return problem;
 
     std::string error;
-    uint64_t length = 0;
+    uint64_t length = 0, dataLength = 0;
     if (o.command == Command::Upgrade) {
         if (o.image.empty()) {
             if (o.emulate && !IsDirectory("Data"))
@@ -174,7 +225,6 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
             if (!o.data) return "--data " + dataText + ": expected FILE@HEX (1 to 8 hexadecimal digits)";
             if (o.data->start % kPageSize != 0) return "--data " + dataText + ": the start must be a multiple of 256 (0x100)";
             if (DataOverlapsCode(o.data->start, length)) return "--data " + dataText + ": the start lies inside the code image";
-            uint64_t dataLength = 0;
             if (!CheckReadableFile("data image", o.data->path, dataLength, error)) return error;
         }
     }
@@ -185,8 +235,20 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
         o.dumpBytes = *bytes;
     }
     if (!o.serialFile.empty()) {
-        if (!CheckReadableFile("serial file", o.serialFile, length, error)) return error;
-        if (!ReadSerialFile(o.serialFile, o.seriesNumber, error)) return error;
+        uint64_t serialFileLength = 0;
+        if (!CheckReadableFile("serial file", o.serialFile, serialFileLength, error)) return error;
+        // A used-up file is refused as a records store refuses its used-up counter.
+        if (!ReadSerialFile(o.serialFile, o.seriesNumber, error, &refused)) return error;
+    }
+    // The series step comes last and would burn its number over what the same
+    // run has just written and verified.
+    if (o.series && o.command == Command::Upgrade) {
+        const std::string offset = "--serial-offset " + HexText(o.seriesOffset);
+        if (SeriesOverlapsImage(o.seriesOffset, 0, length))
+            return offset + ": the number's 4 bytes would overwrite the code image (flash 0 to " + HexText(length - 1) + ")";
+        if (o.data && SeriesOverlapsImage(o.seriesOffset, o.data->start, dataLength))
+            return offset + ": the number's 4 bytes would overwrite the data image (flash " + HexText(o.data->start) + " to " +
+                   HexText(o.data->start + dataLength - 1) + ")";
     }
     return std::nullopt;
 }
@@ -267,6 +329,11 @@ bool DataOverlapsCode(uint32_t start, uint64_t codeLength)
     return start < codeEnd;
 }
 
+bool SeriesOverlapsImage(uint32_t offset, uint64_t imageStart, uint64_t imageLength)
+{
+    return imageLength > 0 && uint64_t{offset} + kSeriesBytes > imageStart && offset < imageStart + imageLength;
+}
+
 std::string ProgramVersionText()
 {
     std::string text = std::string("vane-upgrade ") + kProgramVersion;
@@ -322,7 +389,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     app.add_option("--emulate-arrive-every", o.arriveEveryMs, "With --watch: the emulated targets arrive MS apart")
         ->check(CLI::Range(1, 3600000));
     app.add_option("--records", o.records, std::string("Keep a record of every job in STORE (") + RecordStoreForms() + ")");
-    app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
+    CLI::Option* station = app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
     app.add_option("--serve-token", o.serveToken, "The token the pages require (on every address)");
     app.add_option("--slots", o.slotsFile, "The hub's slot names: a file of PORT = NAME lines");
     app.add_option("--slot-name", o.slotName, "The name of the target's slot (given by a station to its runs)")
@@ -331,9 +398,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");
     upgrade->add_option("IMAGE", o.image, "Firmware image");
     upgrade->add_option("--data", dataText, "Also write FILE at flash address HEX (a multiple of 256)");
-    upgrade->add_option("--serial-offset", offsetText, "Burn a series number at this flash offset (hexadecimal)");
-    upgrade->add_option("--serial-number", numberText, "The series number to burn (hexadecimal)");
-    upgrade->add_option("--serial-file", o.serialFile, "Take the series number from FILE and reserve the next one there");
+    CLI::Option* offsetOption =
+        upgrade->add_option("--serial-offset", offsetText, "Burn a series number at this flash offset (hexadecimal)");
+    CLI::Option* numberOption = upgrade->add_option("--serial-number", numberText, "The series number to burn (hexadecimal)");
+    CLI::Option* serialFileOption =
+        upgrade->add_option("--serial-file", o.serialFile, "Take the series number from FILE and reserve the next one there");
     upgrade->add_flag("--all", o.all, "Upgrade every attached target at the same time");
     upgrade->add_flag("--watch", o.watch, "Keep running: upgrade each target when it arrives");
     upgrade->add_option("--count", o.count, "With --watch: end after K targets have ended")->check(CLI::Range(1, 1000000));
@@ -357,6 +426,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     CLI::App* learn = slots->add_subcommand("learn", "Name the slots: plug a transmitter into each in turn and type its label");
     learn->add_option("FILE", o.slotsFile, "The file of slot names (kept names stay)")->required();
     slots->require_subcommand(1);
+    CLI::App* import = records->add_subcommand("import", "Add the records of an unsaved-records file to the store (once)");
+    import->add_option("FILE", o.recordsImport, "The unsaved-records file")->required();
     CLI::App* serialNext = app.add_subcommand("serial-next", "Set the next series number the store of --records hands out");
     serialNext->add_option("HEX", nextText, "The next number (hexadecimal, above every number handed out)")->required();
 
@@ -373,9 +444,15 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     } catch (const CLI::ParseError& e) {
         // A word that names no command leaves CLI11 wanting a subcommand.
         const std::vector<std::string> rest = app.remaining();
-        if (!rest.empty() && app.get_subcommands().empty()) return Usage("unknown command " + rest.front() + " (see --help)");
-        return Usage(std::string(e.what()) + " (see --help)");
+        if (!rest.empty() && app.get_subcommands().empty())
+            return Usage(WithoutStoreSecrets("unknown command " + rest.front() + " (see --help)", argc, argv));
+        return Usage(WithoutStoreSecrets(std::string(e.what()) + " (see --help)", argc, argv));
     }
+    // An empty value would silently leave the option out.
+    const std::pair<CLI::Option*, const std::string*> seriesValues[] = {
+        {offsetOption, &offsetText}, {numberOption, &numberText}, {serialFileOption, &o.serialFile}};
+    for (const auto& [option, value] : seriesValues)
+        if (option->count() > 0 && value->empty()) return Usage("--" + option->get_lnames().front() + " is empty");
     if (yes && no) return Usage("--yes and --no exclude each other");
     if (json + verbose + quiet > 1) return Usage("--json, --verbose and --quiet exclude each other");
     o.output = json ? OutputMode::Json : verbose ? OutputMode::Verbose : quiet ? OutputMode::Quiet : OutputMode::Human;
@@ -384,6 +461,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     o.realisticTiming = timingText == "realistic";
     for (int i = 1; i < argc; ++i) o.arguments.emplace_back(argv[i]);
     if (!stateText.empty() && !o.emulate && o.emulateTargets == 0) return Usage("--emulate-state needs --emulate");
+    if (station->count() > 0)
+        if (auto problem = StationProblem(o.station)) return Usage(*problem);
 
     if (upgrade->parsed()) o.command = Command::Upgrade;
     else if (sram->parsed()) o.command = Command::Sram;
@@ -401,7 +480,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         o.serialNext = *next;
     }
 
-    if (auto problem = Validate(o, offsetText, numberText, dataText, bytesText, faultTexts)) return Usage(*problem);
+    bool refused = false;
+    if (auto problem = Validate(o, offsetText, numberText, dataText, bytesText, faultTexts, refused)) {
+        ParsedCommandLine result = Usage(*problem);
+        if (refused) result.exitCode = kExitFailure;
+        return result;
+    }
     ParsedCommandLine result;
     result.run = true;
     result.options = o;

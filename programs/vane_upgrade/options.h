@@ -51,6 +51,7 @@ struct Options {
     bool recordsJson = false;        // records --json
     bool recordsSerials = false;     // records --serials
     uint32_t serialNext = 0;         // serial-next HEX
+    std::string recordsImport;       // records import FILE
     bool realisticTiming = false;    // --emulate-timing realistic: the device's own pace, on the real clock
     // Several targets, each in a run of its own (see fleet.h).
     bool all = false;                // upgrade --all, version --all
@@ -71,6 +72,7 @@ struct Options {
 
 struct ParsedCommandLine {
     bool run = false;    // false: exit now with exitCode, printing message
+                         // (kExitFailure: refused before any target, as a used-up --serial-file)
     int exitCode = kExitSuccess;
     std::string message; // the error line (stderr) or the help text (stdout)
     Options options;
@@ -99,3 +101,6 @@ std::optional<FaultOption> ParseFaultOption(const std::string& text);
 // Whether a data image at start would overlap a code image of codeLength
 // bytes (written from flash offset 0, padded to whole 256-byte pages).
 bool DataOverlapsCode(uint32_t start, uint64_t codeLength);
+// Whether a series number's 4 bytes at offset would land on an image of
+// imageLength bytes written from flash address imageStart.
+bool SeriesOverlapsImage(uint32_t offset, uint64_t imageStart, uint64_t imageLength);

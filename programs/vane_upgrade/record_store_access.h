@@ -12,7 +12,8 @@
 const char* RecordStoreForms();
 // Why STORE is malformed (a usage error), or nothing when it may be opened.
 std::optional<std::string> StoreLocationProblem(const std::string& location);
-// The store as messages name it: a URI's password is masked.
+// The store as messages name it: a URI by its hosts, ports and database
+// only, never its user part or password.
 std::string StoreShownName(const std::string& location);
 // Opens the store; null with one line of error when it cannot be reached,
 // opened, or (for writing) written.

@@ -52,22 +52,10 @@ const char* RecordStoreForms() { return "an SQLite file or a postgresql:// URI";
 
 std::string StoreShownName(const std::string& location)
 {
-    if (!IsPostgresUri(location)) return location;
-    std::string shown = location;
-    const size_t authority = shown.find("://") + 3;
-    const size_t at = shown.find('@', authority);
-    const size_t end = shown.find_first_of("/?", authority);
-    if (at != std::string::npos && (end == std::string::npos || at < end)) {
-        const size_t colon = shown.find(':', authority);
-        if (colon != std::string::npos && colon < at) shown.replace(colon + 1, at - colon - 1, "***");
-    }
-    const std::string key = "password=";
-    for (size_t at = shown.find(key, authority); at != std::string::npos; at = shown.find(key, at + 1)) {
-        const size_t value = at + key.size();
-        const size_t next = shown.find('&', value);
-        shown.replace(value, next == std::string::npos ? std::string::npos : next - value, "***");
-    }
-    return shown;
+    if (IsPostgresUri(location)) return PostgresRecordStore::ShownName(location);
+    // Another kind of URI may carry a password as well: its scheme names it.
+    if (const size_t scheme = location.find("://"); scheme != std::string::npos) return location.substr(0, scheme + 3) + "...";
+    return location;
 }
 
 std::optional<std::string> StoreLocationProblem(const std::string& location)
@@ -75,15 +63,12 @@ std::optional<std::string> StoreLocationProblem(const std::string& location)
     if (location.empty()) return "--records needs an SQLite file or a postgresql:// URI";
     if (IsPostgresUri(location)) {
         std::string problem;
-        // libpq's reason may quote the URI, password and all.
-        if (!PostgresRecordStore::CheckUri(location, problem)) {
-            if (const size_t quoted = problem.find(": \"postgres"); quoted != std::string::npos) problem.erase(quoted);
+        if (!PostgresRecordStore::CheckUri(location, problem))
             return "--records " + StoreShownName(location) + ": " + problem;
-        }
         return std::nullopt;
     }
     if (location.find("://") != std::string::npos)
-        return "--records " + location + ": only postgresql:// URIs and SQLite file paths are stores";
+        return "--records " + StoreShownName(location) + ": only postgresql:// URIs and SQLite file paths are stores";
     struct stat st {};
     if (stat(location.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "--records " + location + ": a folder, not a file";
     const std::string folder = FolderOf(location);

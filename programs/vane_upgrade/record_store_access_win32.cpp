@@ -92,6 +92,13 @@ public:
         CsvParts(record, header, row);
         return AppendLocked(path_, header, row, error);
     }
+    bool ImportRecord(const JobRecord&, std::optional<SerialState>, bool& added, std::string& error) override
+    {
+        // A CSV file cannot tell a job it holds already: importing twice would add it twice.
+        added = false;
+        error = "the records are the CSV file " + path_ + ": records import needs an SQLite or PostgreSQL store (Linux)";
+        return false;
+    }
     bool ListRecords(std::vector<JobRecord>&, std::string& error) override
     {
         error = "the records are the CSV file " + path_ + " itself: open it in a spreadsheet";
@@ -133,13 +140,18 @@ private:
 
 const char* RecordStoreForms() { return "a CSV file, NAME.csv"; }
 
-std::string StoreShownName(const std::string& location) { return location; }
+std::string StoreShownName(const std::string& location)
+{
+    // A URI meant for another platform may carry a password: its scheme names it.
+    if (const size_t scheme = location.find("://"); scheme != std::string::npos) return location.substr(0, scheme + 3) + "...";
+    return location;
+}
 
 std::optional<std::string> StoreLocationProblem(const std::string& location)
 {
     if (location.empty()) return "--records needs a CSV file";
     if (location.find("://") != std::string::npos || !EndsWithCsv(location))
-        return "--records " + location +
+        return "--records " + StoreShownName(location) +
                ": on Windows the records are a CSV file (NAME.csv); SQLite and PostgreSQL stores are kept on Linux";
     if (IsFolder(location)) return "--records " + location + ": a folder, not a file";
     const std::string folder = FolderOf(location);

@@ -3,8 +3,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <fstream>
 
 #include "programs/vane_upgrade/exit_codes.h"
+#include "programs/vane_upgrade/safe_text.h"
 
 namespace {
 
@@ -13,7 +15,9 @@ using Row = std::vector<std::string>;
 const Row kRecordHeader = {"started_at", "ended_at", "station", "port", "command", "version_before", "version_after",
                            "image", "image_sha256", "serial_number", "outcome", "failure", "duration_ms"};
 const Row kSerialHeader = {"serial_number", "state", "station", "port", "taken_at", "reason"};
-constexpr const char* kAbandoned = "abandoned: taken, never burned (its job ended without a word)";
+// Its station was stopped while the job ran, or the job runs still: whether
+// the transmitter holds the number is not known.
+constexpr const char* kNoRecord = "no record of its job";
 
 std::string Hex(uint32_t value)
 {
@@ -39,10 +43,7 @@ Row RecordRow(const JobRecord& r)
 
 SerialEntry Shown(SerialEntry s)
 {
-    if (s.state == SerialState::Taken) {
-        s.state = SerialState::Void;
-        s.reason = kAbandoned;
-    }
+    if (s.state == SerialState::Taken && s.reason.empty()) s.reason = kNoRecord;
     return s;
 }
 
@@ -77,18 +78,22 @@ std::string Csv(const Row& header, const std::vector<Row>& rows)
     return text;
 }
 
-std::string Table(const Row& header, const std::vector<Row>& rows)
+// For a terminal: whatever a store holds (another tool may have written it),
+// a cell is one line without control characters or escape sequences.
+std::string Table(const Row& header, std::vector<Row> rows)
 {
+    for (Row& row : rows)
+        for (std::string& cell : row) cell = TerminalSafe(cell);
     std::vector<size_t> widths(header.size());
     for (size_t i = 0; i < header.size(); ++i) widths[i] = header[i].size();
     for (const Row& row : rows)
-        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], ShownWidth(row[i]));
     std::string text;
     auto line = [&](const Row& row) {
         std::string out;
         for (size_t i = 0; i < row.size(); ++i) {
             out += row[i];
-            if (i + 1 < row.size()) out += std::string(widths[i] - row[i].size() + 2, ' ');
+            if (i + 1 < row.size()) out += std::string(widths[i] - ShownWidth(row[i]) + 2, ' ');
         }
         while (!out.empty() && out.back() == ' ') out.pop_back();
         text += out + "\n";
@@ -108,10 +113,18 @@ nlohmann::ordered_json RecordJson(const JobRecord& r)
     return object;
 }
 
+// A version that was not read (or not as text) is unknown.
+std::string ShownVersion(const std::string& version)
+{
+    const std::string known = KnownVersion(version);
+    return known.empty() ? "-" : known;
+}
+
 // Readable columns for a person; the export formats keep every field.
 Row TableRecordRow(const JobRecord& r)
 {
-    return {r.startUtc, r.station, r.port, r.command, r.versionBefore, r.versionAfter, r.serial ? Hex(*r.serial) : "-",
+    return {r.startUtc, r.station, r.port, r.command, ShownVersion(r.versionBefore), ShownVersion(r.versionAfter),
+            r.serial ? Hex(*r.serial) : "-",
             JobResultName(r.result), Seconds(r.durationMs), r.image, r.imageSha256.substr(0, 12), r.failure};
 }
 
@@ -164,18 +177,24 @@ std::string RecordJsonLine(const JobRecord& record, const std::string& unsettled
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-int ListRecordsCommand(IRecordStore& store, RecordsFormat format, bool serials, std::FILE* out, std::string& error)
+bool RecordsText(IRecordStore& store, RecordsFormat format, bool serials, std::string& text, std::string& error)
 {
-    std::string text;
     if (serials) {
         std::vector<SerialEntry> entries;
-        if (!store.ListSerials(entries, error)) return kExitFailure;
+        if (!store.ListSerials(entries, error)) return false;
         text = FormatSerials(entries, format);
     } else {
         std::vector<JobRecord> records;
-        if (!store.ListRecords(records, error)) return kExitFailure;
+        if (!store.ListRecords(records, error)) return false;
         text = FormatRecords(records, format);
     }
+    return true;
+}
+
+int ListRecordsCommand(IRecordStore& store, RecordsFormat format, bool serials, std::FILE* out, std::string& error)
+{
+    std::string text;
+    if (!RecordsText(store, format, serials, text, error)) return kExitFailure;
     std::fputs(text.c_str(), out);
     return std::fflush(out) == 0 ? kExitSuccess : kExitFailure;
 }
@@ -187,6 +206,74 @@ int SerialNextCommand(IRecordStore& store, uint32_t next, std::FILE* out, std::s
         if (refused) error = "serial-next " + Hex(next) + " refused: " + error;
         return kExitFailure;
     }
-    std::fprintf(out, "Next series number: %s\n", Hex(next).c_str());
+    if (out != nullptr) std::fprintf(out, "Next series number: %s\n", Hex(next).c_str());
     return kExitSuccess;
+}
+
+bool RecordFromJsonLine(const std::string& line, JobRecord& r, std::optional<SerialState>& serialState)
+{
+    const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+    if (object.is_discarded() || !object.is_object()) return false;
+    auto text = [&object](const char* name, std::string& field) {
+        const auto it = object.find(name);
+        if (it == object.end() || !it->is_string()) return false;
+        field = it->get<std::string>();
+        return true;
+    };
+    r = JobRecord();
+    std::string outcome, serial;
+    if (!text("started_at", r.startUtc) || !text("ended_at", r.endUtc) || !text("station", r.station) ||
+        !text("port", r.port) || !text("command", r.command) || !text("outcome", outcome) || r.startUtc.empty())
+        return false;
+    text("version_before", r.versionBefore);
+    text("version_after", r.versionAfter);
+    text("image", r.image);
+    text("image_sha256", r.imageSha256);
+    text("failure", r.failure);
+    const std::optional<JobResult> result = JobResultFromName(outcome);
+    if (!result) return false;
+    r.result = *result;
+    if (text("serial_number", serial)) {
+        char* end = nullptr;
+        const unsigned long long number = std::strtoull(serial.c_str(), &end, 16);
+        if (serial.empty() || serial.size() > 8 || *end != '\0') return false;
+        r.serial = static_cast<uint32_t>(number);
+    }
+    if (const auto ms = object.find("duration_ms"); ms != object.end() && ms->is_number_unsigned()) r.durationMs = ms->get<uint64_t>();
+    std::string state;
+    serialState.reset();
+    if (text("serial_state", state)) {
+        serialState = SerialStateFromName(state);
+        if (!serialState) return false;
+    }
+    return true;
+}
+
+int ImportRecordsCommand(IRecordStore& store, const std::string& path, std::string& summary, std::string& error)
+{
+    std::ifstream file(path);
+    if (!file) {
+        error = "records import " + path + ": cannot be read";
+        return kExitFailure;
+    }
+    size_t added = 0, present = 0, unreadable = 0, number = 0;
+    std::string line;
+    while (std::getline(file, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        JobRecord record;
+        std::optional<SerialState> state;
+        if (!RecordFromJsonLine(line, record, state)) {
+            if (unreadable++ == 0) error = path + ": line " + std::to_string(number) + " is not a record";
+            continue;
+        }
+        bool isNew = false;
+        if (!store.ImportRecord(record, state, isNew, error)) return kExitFailure;
+        ++(isNew ? added : present);
+    }
+    summary = "Imported " + std::to_string(added) + " records from " + path + "; " + std::to_string(present) +
+              " were in the store already";
+    if (unreadable > 0) summary += "; " + std::to_string(unreadable) + " lines are not records";
+    return unreadable == 0 ? kExitSuccess : kExitFailure;
 }

@@ -80,7 +80,9 @@ void TellInterrupted(int exitCode);
 void TellInterrupted(int exitCode)
 {
     std::lock_guard<std::mutex> lock(g_interruptibleMutex);
-    if (g_interruptible != nullptr) g_interruptible->Finish(exitCode);
+    if (g_interruptible == nullptr) return;
+    if (g_interruptible->recorder) g_interruptible->recorder->FinishInterrupted();
+    g_interruptible->Finish(exitCode);
 }
 
 } // namespace
@@ -159,19 +161,72 @@ int RunEmulated(Front& front, std::FILE* trace)
 
 bool IsJob(Command command) { return command == Command::Upgrade || command == Command::Sram || command == Command::Dump; }
 
+// The result of a run that ends before any target: with --json its result
+// event, the line of a failure on standard error.
+int EndBeforeTarget(const Options& options, int code, const std::string& text, ConsoleEvent result = {})
+{
+    if (code != kExitSuccess) {
+        std::fprintf(stderr, "vane-upgrade: %s\n", text.c_str());
+        std::fflush(stderr);
+    }
+    if (options.output == OutputMode::Json) {
+        result.kind = EventKind::Result;
+        result.wallMs = WallClockMs();
+        result.port = DefaultPortName(options);
+        result.outcome = OutcomeOfExitCode(code, false);
+        result.exitCode = code;
+        result.text = text;
+        JsonOutput(stdout).Emit(result);
+    }
+    return code;
+}
+
+// records with --json: the list in the result event.
+int RecordsAsResult(const Options& options, IRecordStore& store)
+{
+    std::string text, error;
+    if (!RecordsText(store, RecordsFormat::Json, options.recordsSerials, text, error))
+        return EndBeforeTarget(options, kExitFailure, error);
+    ConsoleEvent result;
+    result.listName = options.recordsSerials ? "serials" : "records";
+    result.listJson = text;
+    return EndBeforeTarget(options, kExitSuccess, "", result);
+}
+
+int SerialNextAsResult(const Options& options, IRecordStore& store)
+{
+    std::string error;
+    if (SerialNextCommand(store, options.serialNext, nullptr, error) != kExitSuccess)
+        return EndBeforeTarget(options, kExitFailure, error);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%X", options.serialNext);
+    ConsoleEvent result;
+    result.nextSerial = hex;
+    return EndBeforeTarget(options, kExitSuccess, std::string("Next series number: ") + hex, result);
+}
+
 // Opens the store of --records before anything reaches a device; the
 // commands on the store itself end here.
 std::optional<int> UseRecordStore(const Options& options, std::unique_ptr<IRecordStore>& store)
 {
     std::string error;
-    // Printing the records needs no right to write them.
-    store = OpenRecordStore(options.records, error, options.command != Command::Records);
+    const bool json = options.output == OutputMode::Json;
+    // Printing the records needs no right to write them, and never creates a store.
+    const bool importing = options.command == Command::Records && !options.recordsImport.empty();
+    store = OpenRecordStore(options.records, error, options.command != Command::Records || importing);
     int code = kExitSuccess;
-    if (store && options.command == Command::Records) {
+    if (store && importing) {
+        std::string summary;
+        code = ImportRecordsCommand(*store, options.recordsImport, summary, error);
+        if (!summary.empty() && !json) std::printf("%s\n", summary.c_str());
+        if (json) return EndBeforeTarget(options, code, code == kExitSuccess ? summary : error);
+    } else if (store && options.command == Command::Records) {
+        if (json) return RecordsAsResult(options, *store);
         const RecordsFormat format =
             options.recordsCsv ? RecordsFormat::Csv : options.recordsJson ? RecordsFormat::Json : RecordsFormat::Table;
         code = ListRecordsCommand(*store, format, options.recordsSerials, stdout, error);
     } else if (store && options.command == Command::SerialNext) {
+        if (json) return SerialNextAsResult(options, *store);
         code = SerialNextCommand(*store, options.serialNext, stdout, error);
     } else if (store && options.serialFromStore) {
         bool available = false;
@@ -188,28 +243,13 @@ std::optional<int> UseRecordStore(const Options& options, std::unique_ptr<IRecor
     } else {
         code = kExitFailure;
     }
-    if (code != kExitSuccess) std::fprintf(stderr, "vane-upgrade: %s\n", error.c_str());
-    return code;
+    if (code == kExitSuccess) return code;
+    return EndBeforeTarget(options, code, error);
 }
 
 } // namespace
 
-int UsageFailure(const Options& options, const std::string& problem)
-{
-    std::fprintf(stderr, "vane-upgrade: %s\n", problem.c_str());
-    std::fflush(stderr);
-    if (options.output == OutputMode::Json) {
-        ConsoleEvent result;
-        result.kind = EventKind::Result;
-        result.wallMs = WallClockMs();
-        result.port = DefaultPortName(options);
-        result.outcome = OutcomeOfExitCode(kExitUsage, false);
-        result.exitCode = kExitUsage;
-        result.text = problem;
-        JsonOutput(stdout).Emit(result);
-    }
-    return kExitUsage;
-}
+int UsageFailure(const Options& options, const std::string& problem) { return EndBeforeTarget(options, kExitUsage, problem); }
 
 std::optional<int> RefuseUnusableStore(const Options& options)
 {
@@ -256,8 +296,13 @@ int RunVaneUpgrade(const Options& options)
             front.recorder = std::make_unique<JobRecorder>(*store, options, [&front](const std::string& line) { front.Complain(line); });
         code = options.emulate ? RunEmulated(front, trace.get()) : RunDevice(front, trace.get());
         if (front.recorder) front.recorder->Finish();
-        front.Finish(code);
+        code = front.Finish(code);
     }
     SilenceDiagnostics(); // the log closes below
     return code;
+}
+
+int RefusedBeforeTarget(const Options& options, const std::string& problem)
+{
+    return EndBeforeTarget(options, kExitFailure, problem);
 }

@@ -15,3 +15,7 @@ std::optional<int> RefuseUnusableStore(const Options& options);
 // Wrong usage found before the run: the error line on standard error, and
 // with --json the result event on standard output. Returns the exit code.
 int UsageFailure(const Options& options, const std::string& problem);
+
+// A refusal found with the command line that is no usage mistake (a used-up
+// --serial-file): reported as UsageFailure does, with exit code 1.
+int RefusedBeforeTarget(const Options& options, const std::string& problem);

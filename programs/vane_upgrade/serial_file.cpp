@@ -20,9 +20,16 @@ std::optional<uint32_t> ParseSerialText(const std::string& text)
     return value;
 }
 
-bool ParseSerialInto(const std::string& path, const std::string& text, uint32_t& number, std::string& error)
+bool ParseSerialInto(const std::string& path, const std::string& text, uint32_t& number, std::string& error,
+                     bool* usedUp)
 {
     const std::optional<uint32_t> value = ParseSerialText(text);
+    if (usedUp) *usedUp = false;
+    if (!value && text.substr(0, text.find_last_not_of("\r\n ") + 1) == kSerialFileUsedUp) {
+        if (usedUp) *usedUp = true;
+        error = "serial file " + path + ": " + kSerialRangeUsedUpText;
+        return false;
+    }
     if (!value) {
         error = "serial file " + path + ": expected one line of 1 to 8 hexadecimal digits";
         return false;
@@ -38,3 +45,9 @@ std::string SerialFileText(uint32_t number)
     return text;
 }
 
+
+std::string SerialFileTextAfter(uint32_t number)
+{
+    if (number == 0xFFFFFFFFu) return std::string(kSerialFileUsedUp) + "\n";
+    return SerialFileText(number + 1);
+}

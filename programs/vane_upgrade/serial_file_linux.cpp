@@ -41,7 +41,7 @@ std::string FolderOf(const std::string& path)
 
 } // namespace
 
-bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error)
+bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error, bool* usedUp)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -55,7 +55,7 @@ bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& erro
         error = "serial file " + path + ": cannot be read as one short line";
         return false;
     }
-    return ParseSerialInto(path, text, number, error);
+    return ParseSerialInto(path, text, number, error, usedUp);
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error)
@@ -115,7 +115,7 @@ bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::strin
         uint32_t number = 0;
         bool ok = ReadAll(fd, text);
         if (!ok) error = "serial file " + path + ": cannot be read as one short line";
-        ok = ok && ParseSerialInto(path, text, number, error) && WriteFileAtomically(path, SerialFileText(number + 1), error);
+        ok = ok && ParseSerialInto(path, text, number, error) && WriteFileAtomically(path, SerialFileTextAfter(number), error);
         close(fd); // releases the lock
         if (ok) reserved = number;
         return ok;

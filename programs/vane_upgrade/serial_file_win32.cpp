@@ -57,7 +57,7 @@ bool ReadAll(HANDLE file, std::string& text)
 
 } // namespace
 
-bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error)
+bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& error, bool* usedUp)
 {
     Handle file(CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.Valid()) {
@@ -69,7 +69,7 @@ bool ReadSerialFile(const std::string& path, uint32_t& number, std::string& erro
         error = "serial file " + path + ": cannot be read as one short line";
         return false;
     }
-    return ParseSerialInto(path, text, number, error);
+    return ParseSerialInto(path, text, number, error, usedUp);
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error)
@@ -116,7 +116,7 @@ bool ReserveSerialNumber(const std::string& path, uint32_t& reserved, std::strin
         return false;
     }
     uint32_t number = 0;
-    const bool ok = ReadSerialFile(path, number, error) && WriteFileAtomically(path, SerialFileText(number + 1), error);
+    const bool ok = ReadSerialFile(path, number, error) && WriteFileAtomically(path, SerialFileTextAfter(number), error);
     UnlockFileEx(lockFile.Get(), 0, MAXDWORD, MAXDWORD, &whole);
     if (ok) reserved = number;
     return ok;

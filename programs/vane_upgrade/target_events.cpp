@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "programs/vane_upgrade/exit_codes.h"
 #include "programs/vane_upgrade/json_output.h"
 #include "programs/vane_upgrade/progress_figures.h"
 
@@ -14,6 +15,8 @@ using Json = nlohmann::json;
 constexpr size_t kPortColumn = 10;
 constexpr size_t kStepColumn = 32;
 constexpr const char* kVersionPrefix = "Current version:";
+// A result cut to fit the terminal keeps at least this much of itself.
+constexpr size_t kShortestResultCell = 24;
 
 std::string TextField(const Json& object, const char* name)
 {
@@ -77,6 +80,8 @@ std::optional<TargetEvent> ParseTargetEvent(std::string_view line)
     e.versionBefore = TextField(object, "version_before");
     e.versionAfter = TextField(object, "version_after");
     e.serial = TextField(object, "serial");
+    e.recordNotStored = TextField(object, "record") == "not stored";
+    e.unsavedRecords = TextField(object, "unsaved_records");
     return e;
 }
 
@@ -146,7 +151,11 @@ std::optional<std::string> TargetProgress::Apply(const TargetEvent& e)
         summary_.versionBefore = e.versionBefore;
         summary_.versionAfter = e.versionAfter;
         summary_.serial = e.serial;
+        summary_.recordNotStored = e.recordNotStored;
+        summary_.unsavedRecords = e.unsavedRecords;
     }
+    // A run's complaints (the store that lost a record, the file that keeps it).
+    if (e.event == "error" && !e.text.empty()) return OneLine(e.text);
     return std::nullopt;
 }
 
@@ -159,6 +168,8 @@ void TargetProgress::Ended(int exitCode, const std::string& why, uint64_t nowMs)
     if (!sawResult_) {
         summary_.outcome = "failed";
         summary_.failure = why;
+    } else if (exitCode == kExitRecordNotStored && summary_.Completed()) {
+        summary_.recordNotStored = true; // the device is done, its record is not
     } else if (exitCode != 0 && summary_.Completed()) {
         // A run that said it completed but did not end well has not completed.
         summary_.outcome = "failed";
@@ -172,8 +183,7 @@ std::string TargetProgress::LiveLine(size_t width) const
 {
     std::string line = PaddedTo(port_, kPortColumn - 1) + " ";
     if (ended_) {
-        line += summary_.outcome;
-        if (!summary_.failure.empty()) line += ": " + summary_.failure;
+        line += summary_.ResultText();
     } else {
         line += PaddedTo(shown_, kStepColumn - 1) + " ";
         if (percent_) {
@@ -188,6 +198,11 @@ std::string TargetProgress::LiveLine(size_t width) const
     return line;
 }
 
+std::string TargetSummary::ResultText() const
+{
+    return outcome + RecordNotStoredNote(recordNotStored, unsavedRecords) + (failure.empty() ? "" : ": " + failure);
+}
+
 TargetSummary TargetProgress::Summary() const
 {
     TargetSummary s = summary_;
@@ -195,7 +210,7 @@ TargetSummary TargetProgress::Summary() const
     return s;
 }
 
-std::string FormatSummaryTable(const std::vector<TargetSummary>& rows)
+std::string FormatSummaryTable(const std::vector<TargetSummary>& rows, size_t width)
 {
     struct Cells {
         std::string port, versions, serial, result, time;
@@ -207,22 +222,35 @@ std::string FormatSummaryTable(const std::vector<TargetSummary>& rows)
         c.versions = (row.versionBefore.empty() ? "-" : Printable(row.versionBefore)) + " -> " +
                      (row.versionAfter.empty() ? "-" : Printable(row.versionAfter));
         c.serial = row.serial.empty() ? "-" : Printable(row.serial);
-        c.result = Printable(row.outcome + (row.failure.empty() ? "" : ": " + row.failure));
+        c.result = Printable(row.ResultText());
         c.time = FormatDuration(static_cast<uint64_t>(row.seconds + 0.5));
         table.push_back(c);
     }
-    size_t wPort = 0, wVersions = 0, wSerial = 0, wResult = 0;
+    size_t wPort = 0, wVersions = 0, wSerial = 0, wResult = 0, wTime = 0;
     for (const Cells& c : table) {
         wPort = std::max(wPort, c.port.size());
         wVersions = std::max(wVersions, c.versions.size());
         wSerial = std::max(wSerial, c.serial.size());
-        wResult = std::max(wResult, c.result.size());
+        wTime = std::max(wTime, c.time.size());
     }
+    // A row stays one line of the terminal: a result that does not fit is
+    // cut there and given whole below the table.
+    const size_t fixed = wPort + wVersions + wSerial + wTime + 8;
+    const size_t room = width > fixed + kShortestResultCell ? width - fixed : kShortestResultCell;
+    std::string whole;
+    for (size_t i = 1; i < table.size(); ++i) {
+        Cells& c = table[i];
+        if (width == 0 || c.result.size() <= room) continue;
+        whole += c.port + ": " + c.result + "\n";
+        c.result = c.result.substr(0, room - 3) + "...";
+    }
+    for (const Cells& c : table) wResult = std::max(wResult, c.result.size());
     std::string text;
     for (const Cells& c : table) {
         std::string line = PaddedTo(c.port, wPort) + "  " + PaddedTo(c.versions, wVersions) + "  " +
                            PaddedTo(c.serial, wSerial) + "  " + PaddedTo(c.result, wResult) + "  " + c.time;
         text += line + "\n";
     }
+    if (!whole.empty()) text += "\n" + whole;
     return text;
 }

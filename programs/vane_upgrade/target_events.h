@@ -23,6 +23,8 @@ struct TargetEvent {
     std::string outcome;
     std::optional<int> exitCode;
     std::string versionBefore, versionAfter, serial;
+    bool recordNotStored = false; // "record": "not stored"
+    std::string unsavedRecords;
 };
 
 // Nothing for a line that is not a JSON object with a text "event".
@@ -40,7 +42,11 @@ struct TargetSummary {
     std::string outcome;                             // "completed", "failed", "declined", "no-target", ...
     std::string failure;                             // what ended a job that did not complete
     double seconds = 0;
+    bool recordNotStored = false;                    // the store of --records did not take its record
+    std::string unsavedRecords;                      // ... the file that keeps it
     bool Completed() const { return outcome == "completed"; }
+    // "completed, record not stored: FILE: failure" as the summary and the end line show it.
+    std::string ResultText() const;
 };
 
 // One target's run as its events tell it.
@@ -74,5 +80,7 @@ private:
     TargetSummary summary_;
 };
 
-// The summary: a header and one row per target, in the order given.
-std::string FormatSummaryTable(const std::vector<TargetSummary>& rows);
+// The summary: a header and one row per target, in the order given. With a
+// width (the terminal's), a result too long for its row is cut there and
+// given whole below the table.
+std::string FormatSummaryTable(const std::vector<TargetSummary>& rows, size_t width = 0);

@@ -177,6 +177,26 @@ tool_clean() { sanitizer_clean "/tmp/out/$1.err.txt"; }
 out_has() { grep -qF -- "$2" "/tmp/out/$1.out.txt"; }
 err_has() { grep -qF -- "$2" "/tmp/out/$1.err.txt"; }
 
+# devtmpfs makes the node before udev has run the rules on it, and a settle
+# can end before udev has even seen the event: polls (bounded) until the
+# condition holds. False when it never did.
+wait_for_udev() { # seconds condition...
+  udev_deadline=$(($(now_ms) + $1 * 1000))
+  shift
+  until "$@"; do
+    [ "$(now_ms)" -lt "$udev_deadline" ] || return 1
+    udevadm settle --timeout=5
+    sleep 0.1
+  done
+}
+
+# What the rule gives the target: the sg node to plugdev, the disk kept from automounters.
+rule_applied() {
+  find_target || return 1
+  [ "$(stat -c '%G %a' "$NODE")" = "plugdev 660" ] &&
+    udevadm info --query=property --name="/dev/${BLOCK:-none}" 2>/dev/null | grep -q '^UDISKS_IGNORE=1'
+}
+
 install_rule() {
   mkdir -p /etc/udev/rules.d
   cp /rig/60-vane-upgrade.rules "$RULE"
@@ -266,6 +286,7 @@ scenario_plugdev() {
   gadget_stop plugdev-norule
   install_rule
   gadget_start plugdev-rule || return
+  wait_for_udev 20 rule_applied || say "NOTE plugdev: the rule's effects did not show within 20 s"
   rule_group=$(stat -c '%G %a' "$NODE")
   udisks=$(udevadm info --query=property --name="/dev/${BLOCK:-none}" 2>/dev/null | grep -c '^UDISKS_IGNORE=1')
   run_tool_as_user plugdev-rule 120 version

@@ -216,7 +216,9 @@ fleet_all)
   grep -Eq "^emu-2 +.* failed" out.txt || fail "summary row of emu-2"
   run --records line.sqlite records --serials
   [ "$(grep -Ec '^1A00[0-2] +burned +[^ ]+ +emu-[13] ' out.txt)" -eq 2 ] || fail "two numbers burned, one for each of emu-1 and emu-3"
-  grep -Eq '^1A00[0-2] +void +[^ ]+ +emu-2 ' out.txt || fail "the number of emu-2 is not void"
+  # emu-2 failed in the identity step, which goes on: its number reached the transmitter.
+  number=$(od -An -tx4 -j $((0x3F000)) -N4 flash/emu-2.bin | tr -d ' ' | tr a-f A-F | sed 's/^0*//')
+  grep -Eq "^$number +burned +[^ ]+ +emu-2 .*Chip ID Erase FAILED" out.txt || fail "the number of emu-2 ($number) is not burned"
   run --emulate-targets 3 --emulate-flash-dir flash version --all
   expect_code 0
   grep -Eq "^emu-3 +Vane_TX_V1030 -> - +- +completed" out.txt || fail "version row of emu-3"
@@ -292,10 +294,17 @@ records)
   run --records db.sqlite serial-next 1A2C
   expect_code 1
   expect_err "refused"
+  # A step that fails and goes on (the identity read): the number still reaches the transmitter.
+  run --emulate --emulate-state flash --emulate-flash burned.bin --emulate-fault fail:9 --records db.sqlite --station st-1 upgrade \
+    --serial-offset 3F000
+  expect_code 1
+  expect_err "Read ID FAILED"
+  expect_err "series number 1A2D was burned on the transmitter although the job failed"
+  [ "$(od -An -tx1 -j $((0x3F000)) -N4 burned.bin | tr -d ' ')" = 2d1a0000 ] || fail "1A2D is not in the flash"
 
   run --records db.sqlite records
   expect_code 0
-  [ "$(wc -l <out.txt)" -eq 4 ] || fail "three records expected"
+  [ "$(wc -l <out.txt)" -eq 5 ] || fail "four records expected"
   grep -q "st-1 *emulated *upgrade *Vane_TX_V1020 *Vane_TX_V1030 *1A2B *completed" out.txt || fail "no completed record"
   grep -q "st-1 *emulated *upgrade *Vane_TX_V1030 *Vane_TX_V1030 *- *declined .*a question was declined" out.txt ||
     fail "no declined record"
@@ -307,11 +316,119 @@ records)
   run --records db.sqlite records --serials
   grep -q "^1A2B *burned *st-1" out.txt || fail "1A2B is not burned"
   grep -q "^1A2C *void *st-1 .*Write data to SPI Flash failed" out.txt || fail "1A2C is not void"
+  grep -q "^1A2D *burned *st-1 .*Read ID FAILED" out.txt || fail "1A2D is not burned"
+
+  # An erased identity block names no version: unknown in the output and the record.
+  head -c $((0x400000)) /dev/zero | tr '\000' '\377' >erased.bin
+  run --json --emulate --emulate-flash erased.bin --emulate-state flash version
+  expect_code 0
+  ! grep -q $'\xef\xbf\xbd' out.txt || fail "replacement characters for the unread version"
+  [ "$(tail -n1 out.txt | jq -r '.text')" = "Current version: Unknown" ] || fail "the result does not say unknown"
+  run --yes --emulate --emulate-flash erased.bin --emulate-state flash --records db.sqlite --station st-1 upgrade
+  expect_code 0
+  run --records db.sqlite records --json
+  [ "$(jq -r '.[-1] | .version_before + "|" + .version_after' out.txt)" = "|Vane_TX_V1030" ] || fail "the record's versions"
+  run --records db.sqlite records
+  tail -n1 out.txt | grep -q "st-1 *emulated *upgrade *- *Vane_TX_V1030 " || fail "the unknown version is not shown as -"
+
+  # Printing a store that is not there says so, and creates nothing.
+  run --records missing.sqlite records
+  expect_code 1
+  expect_err "no records store at missing.sqlite"
+  [ ! -e missing.sqlite ] || fail "printing created a store"
+
+  # --json: one result event on every path, the text on standard error only.
+  json_result() {
+    [ "$(wc -l <out.txt)" -eq 1 ] || fail "--json: one line expected"
+    [ "$(jq -r '[.event, .outcome, .exit_code] | join(" ")' out.txt)" = "$1" ] || fail "--json: not the result $1"
+  }
+  run --json --records db.sqlite records --serials
+  expect_code 0
+  json_result "result completed 0"
+  [ "$(jq -r '.serials | map(.serial_number) | join(" ")' out.txt)" = "1A2B 1A2C 1A2D" ] || fail "--json: the numbers"
+  run --json --records db.sqlite serial-next 1A2C
+  expect_code 1
+  json_result "result failed 1"
+  expect_err "refused"
+  run --json --records db.sqlite serial-next 1A30
+  expect_code 0
+  json_result "result completed 0"
+  [ "$(jq -r '.next_serial' out.txt)" = 1A30 ] || fail "--json: the next number"
+  for targets in "--emulate upgrade" "--emulate-targets 2 upgrade --all"; do
+    run --json --records "postgresql:///line?host=$work/no-server" $targets
+    expect_code 1
+    json_result "result failed 1"
+    expect_err "cannot connect"
+  done
+  run --json --records missing.sqlite records
+  expect_code 1
+  json_result "result failed 1"
+
+  # The store refuses the record of a job it let start: the device is done,
+  # the record is not, and both a run and a station say where it is kept.
+  sqlite3 db.sqlite "CREATE TRIGGER closed BEFORE INSERT ON job_records WHEN NEW.station <> ''
+    BEGIN SELECT RAISE(ABORT, 'the line is closed'); END" || fail "sqlite3"
+  unsaved=$work/state/vane-upgrade/unsaved-records.jsonl
+  run --emulate --records db.sqlite --station st-1 upgrade
+  expect_code 4
+  expect_err "the line is closed"
+  tail -n1 out.txt | grep -qF "record not stored: $unsaved" || fail "the result line does not name the kept record"
+  [ "$(grep -c '"station":"st-1"' "$unsaved")" -eq 1 ] || fail "the record is not kept"
+  run --json --emulate --records db.sqlite upgrade
+  expect_code 4
+  [ "$(tail -n1 out.txt | jq -r '[.outcome, .exit_code, .record, .unsaved_records] | join(" ")')" = "completed 4 not stored $unsaved" ] ||
+    fail "--json: the result does not tell the record not stored"
+  run --emulate-targets 2 --records db.sqlite upgrade --all
+  expect_code 4
+  [ "$(grep -Ec "^emu-[12] .* completed, record not stored: $unsaved" out.txt)" -eq 2 ] || fail "the summary rows"
+  [ "$(grep -c "^emu-[12]: .*the line is closed" err.txt)" -eq 2 ] || fail "the runs' complaints were dropped"
+
+  # The line open again: the kept records go in, each once however often the file is imported.
+  sqlite3 db.sqlite "DROP TRIGGER closed" || fail "sqlite3"
+  run --records db.sqlite records --csv
+  before=$(wc -l <out.txt)
+  run --records db.sqlite records import "$unsaved"
+  expect_code 0
+  expect_out "Imported 4 records"
+  run --json --records db.sqlite records import "$unsaved"
+  expect_code 0
+  json_result "result completed 0"
+  [ "$(jq -r .text out.txt)" = "Imported 0 records from $unsaved; 4 were in the store already" ] || fail "imported twice"
+  run --records db.sqlite records --csv
+  [ "$(wc -l <out.txt)" -eq $((before + 4)) ] || fail "four records expected to be added"
+
+  # A job abandoned by a second interrupt leaves its record.
+  timeout --foreground 120 "$VANE_UPGRADE" --emulate --emulate-timing realistic --records db.sqlite --station st-int upgrade \
+    >out.txt 2>err.txt </dev/null &
+  pid=$!
+  for _ in $(seq 600); do grep -q "Block Erasing" out.txt && break; sleep 0.1; done
+  kill -INT $pid
+  sleep 0.5
+  kill -INT $pid
+  wait $pid
+  code=$?
+  expect_code 130
+  run --records db.sqlite records --csv
+  grep -q ",st-int,emulated,upgrade,.*,interrupted,interrupted," out.txt || fail "no record of the interrupted job"
+
+  # A file that may be written in a folder that may not (the journal goes
+  # there): refused before anything reaches the target.
+  if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+    mkdir locked open
+    run --records locked/db.sqlite serial-next 1
+    chmod 755 "$work" locked && chmod 666 locked/db.sqlite && chmod 777 open
+    timeout 60 setpriv --reuid=65534 --regid=65534 --clear-groups "$VANE_UPGRADE" --emulate --trace open/trace.txt --records locked/db.sqlite upgrade >out.txt 2>err.txt </dev/null
+    code=$?
+    expect_code 1
+    expect_err "locked/db.sqlite"
+    [ ! -s open/trace.txt ] || fail "a store that cannot take a record must send nothing"
+  fi
   ;;
 records_postgres)
   # Beside the server of with_postgres.sh. The server goes away while a job
-  # runs: the job finishes, its record is kept in a local file.
-  store=$VANE_TEST_POSTGRES_URI
+  # runs: the job finishes, its record is kept in a local file. The URI
+  # carries a password (the server does not ask for it): no output shows it.
+  store="$VANE_TEST_POSTGRES_URI&password=Sekret-0"
   export XDG_STATE_HOME=$work/state
   run --records "$store" serial-next 100
   expect_code 0
@@ -325,7 +442,8 @@ records_postgres)
   pg_server_stop
   wait $job
   code=$?
-  expect_code 0
+  expect_code 4
+  expect_out "record not stored: $work/state/vane-upgrade/unsaved-records.jsonl"
   [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 00010000 ] || fail "the number is not in the flash"
   expect_err "kept in $work/state/vane-upgrade/unsaved-records.jsonl"
   grep -q '"serial_number":"100".*"outcome":"completed".*"serial_state":"burned"' state/vane-upgrade/unsaved-records.jsonl ||
@@ -354,9 +472,84 @@ records_postgres)
   expect_code 0
   [ "$(od -An -tx1 -j $((0x3F000)) -N4 flash.bin | tr -d ' ')" = 01010000 ] || fail "101 is not in the flash"
   run --records "$store" records --serials
-  grep -q "^100 *void .*abandoned" out.txt || fail "100 is not shown void"
+  grep -q "^100 *taken .*no record of its job" out.txt || fail "100 is not shown without a record"
   grep -q "^101 *burned" out.txt || fail "101 is not burned"
+  # The kept record brings the number's state: burned on the transmitter.
+  for _ in 1 2; do
+    run --records "$store" records import state/vane-upgrade/unsaved-records.jsonl
+    expect_code 0
+  done
+  run --records "$store" records --serials
+  grep -q "^100 *burned" out.txt || fail "100 is not burned after the import"
+  run --records "$store" records --csv
+  [ "$(grep -c ',100,completed,' out.txt)" -eq 1 ] || fail "the record of 100 is not in the store once"
 
+  # A station's name the server would refuse: refused before anything is sent.
+  run --emulate --trace trace-st.txt --records "$store" --station $'st\xff' upgrade
+  expect_code 2
+  [ ! -e trace-st.txt ] || fail "a station's name that is not UTF-8 must send nothing"
+
+  # A user the server asks for a password. Every way the URI can give one,
+  # right and wrong: no output, file or record shows it ("ekret" is in each).
+  "$pg_bin/psql" -q "$store" -c "CREATE ROLE secretive LOGIN SUPERUSER PASSWORD 'Sekret-7'" || fail "psql"
+  hba=$VANE_TEST_POSTGRES_DIR/data/pg_hba.conf
+  { echo "local all secretive scram-sha-256"; cat "$hba"; } >hba.new && cat hba.new >"$hba" && rm hba.new
+  (cd / && $pg_as "$pg_bin/pg_ctl" -D "$VANE_TEST_POSTGRES_DIR/data" reload >/dev/null) || fail "reload"
+  sock=$VANE_TEST_POSTGRES_DIR
+  for n in 7 8; do
+    echo "*:*:*:secretive:Sekret-$n" >pgpass-$n
+    printf '[line]\nhost=%s\ndbname=vane_records\nuser=secretive\npassword=Sekret-%s\n' "$sock" $n >services-$n
+  done
+  chmod 600 pgpass-*
+  keep() { cat out.txt err.txt >>kept.txt; }
+  i=0
+  for uri in "postgresql://secretive:Sekret-7@/vane_records?host=$sock" \
+    "postgres://secretive:%53ekret-7@/vane_records?host=$sock" \
+    "postgresql:///vane_records?host=$sock&user=secretive&password=Sekret-7" \
+    "postgresql:///vane_records?host=$sock&user=secretive&pass%77ord=%53ekret-7" \
+    "postgresql:///vane_records?host=$sock&user=secretive&passfile=$work/pgpass-7" \
+    "postgresql:///vane_records?service=line"; do
+    i=$((i + 1))
+    export PGSERVICEFILE=$work/services-7
+    run --json --emulate --log log-$i.txt --trace trace-$i.txt --records "$uri" dump 4096 dump.bin
+    keep
+    expect_code 0
+    wrong=${uri//ekret-7/ekret-8}
+    export PGSERVICEFILE=$work/services-8
+    for words in "--json --emulate --trace trace-w$i.txt upgrade" "records" "serial-next FFFF0000"; do
+      # shellcheck disable=SC2086
+      run --records "${wrong//pgpass-7/pgpass-8}" $words
+      keep
+      expect_code 1
+      expect_err "password authentication failed"
+    done
+  done
+  export PGSERVICEFILE=$work/services-7
+  run --records "postgresql://secretive:Sekret-7@/vane_records?host=$sock" records --json
+  keep
+  [ "$(jq -r '.[-1].command' out.txt)" = dump ] || fail "the last record is not the dump"
+  run --emulate-targets 2 --emulate-flash-dir fleet --records "postgresql://secretive:Sekret-7@/vane_records?host=$sock" \
+    --log fleet-log.txt upgrade --all --serial-offset 3F000
+  keep
+  expect_code 0
+  run --emulate-targets 2 --records "postgresql://secretive:Sekret-8@/vane_records?host=$sock" upgrade --all --json
+  keep
+  expect_code 1
+  # Spellings libpq does not take, and a URI in the wrong place: usage errors.
+  for words in "--records postgresql:///vane_records?host=$sock&PASSWORD=Sekret-7 records" \
+    "--records postgresql://secretive:Sekret-7%zz@/vane_records?host=$sock records" \
+    "--records postgresql:///vane_records?host=$sock&password=Sekret=7 records" \
+    "records postgresql://secretive:Sekret-7@/vane_records?host=$sock" \
+    "--json postgresql://secretive:Sekret-7@/vane_records?host=$sock upgrade"; do
+    set -f # the URIs' '?' is no pattern
+    # shellcheck disable=SC2086
+    run $words
+    set +f
+    keep
+    expect_code 2
+  done
+  leaks=$(grep -rlF ekret . --exclude='pgpass-*' --exclude='services-*')
+  [ -z "$leaks" ] || fail "a password in: $leaks: $(grep -rhF ekret $leaks | head -3)"
   ;;
 *)
   fail "unknown case"

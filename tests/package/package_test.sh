@@ -95,3 +95,36 @@ status=0
 grep -q "Complete!" "$work/upgrade.log" || { cat "$work/upgrade.log"; fail "no Complete! in the upgrade"; }
 
 echo "PASS: $(basename "$deb"), $(wc -l <<<"$contents") entries, Depends: $depends"
+
+# The desktop package, from the same cpack run, when the build has the program.
+[ -x "$build/vane-upgrade-gui" ] || exit 0
+grep -qi "qt" <<<"$depends" && fail "the console package depends on Qt: $depends"
+gui_deb="$build/vane-upgrade-gui_${version}_amd64.deb"
+[ -f "$gui_deb" ] || fail "no $gui_deb (found: $(ls "$build"/*.deb))"
+gui_contents=$(dpkg-deb -c "$gui_deb")
+for path in usr/bin/vane-upgrade-gui usr/share/applications/vane-upgrade-gui.desktop \
+            usr/share/metainfo/invalid.vane_transmitters.vane_upgrade_gui.metainfo.xml \
+            usr/share/man/man1/vane-upgrade-gui.1.gz usr/share/doc/vane-upgrade-gui/copyright \
+            usr/share/doc/vane-upgrade-gui/changelog.gz; do
+  grep -q " \./$path\$" <<<"$gui_contents" || fail "$path is not in the desktop package"
+done
+for size in 16 24 32 48 64 128 256; do
+  grep -q " \./usr/share/icons/hicolor/${size}x${size}/apps/vane-upgrade-gui.png\$" <<<"$gui_contents" ||
+    fail "no ${size}x${size} icon in the desktop package"
+done
+gui_depends=$(dpkg-deb -f "$gui_deb" Depends)
+for wanted in "vane-upgrade (= $version)" libqt6widgets6 fonts-liberation2; do
+  grep -qF "$wanted" <<<"$gui_depends" || fail "the desktop package's Depends lacks $wanted: $gui_depends"
+done
+lintian --fail-on error,warning --no-tag-display-limit "$gui_deb" >"$work/lintian-gui.log" 2>&1 ||
+  { cat "$work/lintian-gui.log"; fail "lintian on the desktop package"; }
+gui_root="$work/gui-root"
+rm -rf "$gui_root"
+mkdir -p "$gui_root"
+dpkg-deb -x "$gui_deb" "$gui_root"
+desktop-file-validate "$gui_root/usr/share/applications/vane-upgrade-gui.desktop" ||
+  fail "desktop-file-validate"
+appstreamcli validate --no-net --pedantic "$gui_root/usr/share/metainfo/invalid.vane_transmitters.vane_upgrade_gui.metainfo.xml" \
+  >"$work/appstream.log" 2>&1 || { cat "$work/appstream.log"; fail "appstreamcli validate"; }
+"$gui_root/usr/bin/vane-upgrade-gui" --version | grep -qF "$version" || fail "vane-upgrade-gui --version"
+echo "PASS: $(basename "$gui_deb"), $(wc -l <<<"$gui_contents") entries, Depends: $gui_depends"

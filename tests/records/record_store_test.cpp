@@ -145,6 +145,10 @@ TEST_F(RecordStore, StationsTakingAtOnceNeverShareANumber)
 
 TEST_F(RecordStore, ANumberTakenIsNeverHandedOutAgain)
 {
+    // Reading where there is no store yet refuses, and creates none: a job's opening does.
+    std::string why;
+    EXPECT_FALSE(OpenRecordStore(location_, why, false));
+    EXPECT_FALSE(OpenRecordStore(location_, why, false)) << "the first reading created a store";
     auto store = Open();
     ASSERT_TRUE(store);
     std::string error;
@@ -173,7 +177,30 @@ TEST_F(RecordStore, ANumberTakenIsNeverHandedOutAgain)
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].state, SerialState::Taken);
     EXPECT_EQ(entries[0].station, "killed");
-    EXPECT_NE(FormatSerials(entries, RecordsFormat::Csv).find("10,void,killed,1-2,"), std::string::npos);
+    EXPECT_NE(FormatSerials(entries, RecordsFormat::Csv).find("10,taken,killed,1-2,"), std::string::npos);
+    EXPECT_NE(FormatSerials(entries, RecordsFormat::Csv).find(",no record of its job\r\n"), std::string::npos);
+
+    // The killed station's record, kept in its file, comes back: once, and
+    // its number takes the state it had on the transmitter.
+    JobRecord kept;
+    kept.startUtc = "2026-12-08T10:45:03.120Z";
+    kept.station = "killed";
+    kept.port = "1-2";
+    kept.command = "upgrade";
+    kept.serial = 0x10;
+    kept.result = JobResult::Completed;
+    std::optional<SerialState> state;
+    ASSERT_TRUE(RecordFromJsonLine(RecordJsonLine(kept, "burned"), kept, state));
+    bool added = false;
+    for (bool first : {true, false}) {
+        ASSERT_TRUE(store->ImportRecord(kept, state, added, error)) << error;
+        EXPECT_EQ(added, first);
+    }
+    std::vector<JobRecord> records;
+    ASSERT_TRUE(store->ListRecords(records, error)) << error;
+    EXPECT_EQ(records.size(), 1u);
+    ASSERT_TRUE(store->ListSerials(entries, error)) << error;
+    EXPECT_EQ(entries[0].state, SerialState::Burned);
 
     // Moving the counter ahead is allowed; back to a number handed out is not.
     ASSERT_TRUE(store->SetNextSerial(0x20, refused, error)) << error;
@@ -240,6 +267,36 @@ TEST_F(RecordStore, RecordsKeepEveryFieldAndExportAsWritten)
     EXPECT_TRUE(json[1]["serial_number"].is_null());
     EXPECT_EQ(json[1]["outcome"], "declined");
     EXPECT_EQ(json[0]["failure"], failed.failure);
+}
+
+TEST_F(RecordStore, TheTableShowsWhatAnotherToolWroteOnOneLineWithoutEscapes)
+{
+    auto store = Open();
+    ASSERT_TRUE(store);
+    JobRecord hostile;
+    hostile.startUtc = "2026-12-08T10:00:00.000Z";
+    hostile.station = "bench\x1b]0;owned\x07-3\x1b[2J";
+    hostile.port = "1-1.4\r";
+    hostile.command = "upgrade";
+    hostile.versionBefore = "\x1b[31m";   // not a version: unknown
+    hostile.versionAfter = "Vane_TX_V1030";
+    hostile.result = JobResult::Failed;
+    hostile.failure = "first line\nsecond line\tand a \xc2\x9b""31m C1 sequence";
+    std::string error;
+    ASSERT_TRUE(store->AddRecord(hostile, error)) << error;
+    std::vector<JobRecord> records;
+    ASSERT_TRUE(store->ListRecords(records, error)) << error;
+    ASSERT_EQ(records.size(), 1u);
+
+    const std::string table = FormatRecords(records, RecordsFormat::Table);
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2) << table;
+    EXPECT_EQ(table.find_first_of("\x1b\x07\r\t"), std::string::npos) << table;
+    EXPECT_EQ(table.find("\xc2\x9b"), std::string::npos) << table;
+    EXPECT_NE(table.find("first line second line"), std::string::npos) << table;
+    EXPECT_NE(table.find(" - "), std::string::npos) << "the unknown version is shown as -:\n" << table;
+    EXPECT_NE(table.find("Vane_TX_V1030"), std::string::npos) << table;
+    // The export formats keep the fields as stored.
+    EXPECT_EQ(nlohmann::json::parse(FormatRecords(records, RecordsFormat::Json))[0]["station"], hostile.station);
 }
 
 } // namespace

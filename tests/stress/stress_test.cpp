@@ -13,6 +13,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "unit/dialog_fixture.h"
@@ -220,12 +221,12 @@ private:
 // Ends the process if closing deadlocks (a test time-out would say less).
 class DeadlockWatch {
 public:
-    explicit DeadlockWatch(std::chrono::seconds limit)
-        : thread_([this, limit] {
+    DeadlockWatch(std::chrono::seconds limit, std::string round)
+        : thread_([this, limit, round = std::move(round)] {
               std::unique_lock<std::mutex> lock(mutex_);
               if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
-                  std::fprintf(stderr, "stress: the dialog did not close within %lld s (deadlock at shut-down)\n",
-                               static_cast<long long>(limit.count()));
+                  std::fprintf(stderr, "stress: %s: the dialog did not close within %lld s (deadlock at shut-down)\n",
+                               round.c_str(), static_cast<long long>(limit.count()));
                   std::_Exit(3);
               }
           })
@@ -248,6 +249,18 @@ private:
     std::thread thread_;
 };
 
+// VANE_STRESS_SEED replays a run: the seed is printed before the first round.
+unsigned BaseSeed()
+{
+    if (const char* text = std::getenv("VANE_STRESS_SEED")) {
+        char* end = nullptr;
+        const unsigned long seed = std::strtoul(text, &end, 10);
+        if (end != text && *end == '\0') return static_cast<unsigned>(seed);
+        ADD_FAILURE() << "VANE_STRESS_SEED=" << text << " is not a decimal number; a new seed is drawn";
+    }
+    return std::random_device{}();
+}
+
 std::chrono::milliseconds TotalLength()
 {
     const char* text = std::getenv("VANE_STRESS_SECONDS");
@@ -264,9 +277,11 @@ TEST(Stress, RandomActionsWhileJobsRunNeverOverlapAndCloseCleanly)
     const int modes[] = {kModeRowSpi, kModeRowDump, kModeRowSpi, kModeRowSram};
     RoundFigures sum;
     std::vector<std::string> problems;
-    const unsigned baseSeed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const unsigned baseSeed = BaseSeed();
+    std::printf("[stress] seed %u (replay with VANE_STRESS_SEED=%u)\n", baseSeed, baseSeed);
+    std::fflush(stdout);
     for (int r = 0; r < rounds; ++r) {
-        DeadlockWatch watch(std::chrono::seconds(60));
+        DeadlockWatch watch(std::chrono::seconds(60), "seed " + std::to_string(baseSeed) + ", round " + std::to_string(r));
         StressRound round(baseSeed + static_cast<unsigned>(r), modes[r % 4]);
         const RoundFigures f = round.Run(total / rounds);
         sum.actions += f.actions;
@@ -274,8 +289,8 @@ TEST(Stress, RandomActionsWhileJobsRunNeverOverlapAndCloseCleanly)
         sum.jobs += f.jobs;
         sum.commands += f.commands;
         for (const std::string& p : round.port.Problems()) problems.push_back("round " + std::to_string(r) + ": " + p);
-        EXPECT_TRUE(round.dlg->Threads().Idle()) << "round " << r;
-        EXPECT_FALSE(round.dlg->m_bBusy) << "round " << r;
+        EXPECT_TRUE(round.dlg->Threads().Idle()) << "seed " << baseSeed << ", round " << r;
+        EXPECT_FALSE(round.dlg->m_bBusy) << "seed " << baseSeed << ", round " << r;
     }
     std::printf("[stress] %d rounds (seed %u): %llu user actions, %llu plug/unplug, %llu jobs, %llu commands, %zu problems\n",
                 rounds, baseSeed, static_cast<unsigned long long>(sum.actions), static_cast<unsigned long long>(sum.busEvents),

@@ -134,6 +134,19 @@ TEST(Closing, CloseBoxDuringADownloadWaitsForTheJob)
     EXPECT_EQ(rig.FlashRange(0, image.size()), image);
 }
 
+TEST(Closing, ReconnectAfterTheCloseBoxStartsNoRun)
+{
+    DialogRig rig;
+    rig.window->ShowWindow(IDC_RECONNECT, true);
+    rig.window->Close();
+    ASSERT_TRUE(rig.window->Ended());
+    rig.target.ClearTrace();
+    // Clicks queued behind the close box still reach the ended dialog.
+    rig.window->Click(IDC_RECONNECT);
+    rig.WaitIdle();
+    EXPECT_TRUE(rig.target.Trace().empty()) << "a monitor run reached the target after the close";
+}
+
 TEST(Timers, EachStartOfTimerTwoReadsTheVersionOnce)
 {
     DialogRig rig;

@@ -102,6 +102,28 @@ TEST(TargetEvents, HowARunEndedDecidesItsResult)
     EXPECT_NE(table.find("emu-1  Vane_TX_V1020 -> Vane_TX_V1030  1A2B"), std::string::npos) << table;
     EXPECT_NE(table.find("emu-3  - -> -"), std::string::npos) << table;
     EXPECT_NE(table.find("failed: the run ended by signal 9 (Killed)  0:02"), std::string::npos) << table;
+
+    // The device is done, its record is not: completed all the same, and the row says where the record is.
+    TargetProgress unstored("emu-5", 0);
+    const auto complaint = unstored.Apply(Event(R"("event":"error","text":"the records store did not take the job's record"})"));
+    EXPECT_EQ(complaint.value_or(""), "the records store did not take the job's record");
+    unstored.Apply(Event(R"("event":"result","outcome":"completed","exit_code":4,"record":"not stored","unsaved_records":"/s/unsaved-records.jsonl"})"));
+    unstored.Ended(4, "", 1000);
+    EXPECT_TRUE(unstored.Summary().Completed());
+    EXPECT_EQ(unstored.Summary().ResultText(), "completed, record not stored: /s/unsaved-records.jsonl");
+
+    // Within a terminal's width: one line a row, a long result cut there and given whole below.
+    TargetProgress kept("1-1.2", 0);
+    const std::string note = "Compare Error!! The flash's bytes are kept in /home/operator/.local/state/vane-upgrade/kept/1-1.2.bin";
+    kept.Apply(Event(R"("event":"result","outcome":"failed","exit_code":1,"text":")" + note + R"("})"));
+    kept.Ended(1, "", 1000);
+    const std::string narrow = FormatSummaryTable({good.Summary(), kept.Summary(), unstored.Summary()}, 80);
+    size_t rowsSeen = 0;
+    for (size_t at = 0, end; (end = narrow.find('\n', at)) != std::string::npos && end > at; at = end + 1, ++rowsSeen)
+        EXPECT_LE(end - at, 80u) << narrow;
+    EXPECT_EQ(rowsSeen, 4u) << narrow;
+    EXPECT_NE(narrow.find("\n\n1-1.2: failed: " + note + "\n"), std::string::npos) << narrow;
+    EXPECT_NE(narrow.find("emu-5: completed, record not stored: /s/unsaved-records.jsonl\n"), std::string::npos) << narrow;
 }
 
 Options WithArguments(std::initializer_list<const char*> args)
@@ -255,7 +277,7 @@ echo "{$h,\"event\":\"step\",\"text\":\"Write CODE to SPI Flash ...\"}"
 echo "{$h,\"event\":\"progress\",\"phase\":\"write\",\"percent\":50}"
 echo "said on $port" >&2
 case $port in
-emu-2) echo "{$h,\"event\":\"result\",\"outcome\":\"failed\",\"exit_code\":1,\"text\":\"Write fail\"}"; exit 1;;
+emu-2) printf '%s\n' "{$h,\"event\":\"result\",\"outcome\":\"failed\",\"exit_code\":1,\"text\":\"Write fail\\nagain \\u001b[2J\"}"; exit 1;;
 emu-3) kill -9 $$;;
 esac
 echo "{$h,\"event\":\"result\",\"outcome\":\"completed\",\"exit_code\":0,\"text\":\"Complete!\",\"version_before\":\"Vane_TX_V1020\",\"version_after\":\"Vane_TX_V1030\"}"
@@ -292,6 +314,9 @@ TEST_F(Supervisor, EveryTargetEndsAndIsSummedUp)
     EXPECT_TRUE(Out("emu-1  Vane_TX_V1020 -> Vane_TX_V1030  -       completed")) << out_;
     EXPECT_TRUE(Out("emu-2  - -> -                          -       failed: Write fail")) << out_;
     EXPECT_TRUE(Out("emu-3  - -> -                          -       failed: the run ended by signal 9")) << out_;
+    // A failure's text of several lines with an escape sequence: on one line, shown, not obeyed.
+    EXPECT_TRUE(Out("emu-2: failed: Write fail again ?[2J\n")) << out_;
+    EXPECT_EQ(out_.find('\x1b'), std::string::npos) << out_;
 
     // With --json only the runs' lines, and a result line for the run that wrote none.
     o.output = OutputMode::Json;

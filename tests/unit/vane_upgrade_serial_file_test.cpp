@@ -56,14 +56,20 @@ TEST_F(SerialFile, ReservingNWritesNPlusOneInUpperCase)
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "the file keeps its mode";
 }
 
-TEST_F(SerialFile, LastNumberIsFollowedByZeroAsInTheWindow)
+TEST_F(SerialFile, LastNumberIsHandedOutOnceThenTheFileIsUsedUp)
 {
     Put("FFFFFFFF");
     uint32_t reserved = 0;
     std::string error;
     ASSERT_TRUE(ReserveSerialNumber(path_, reserved, error)) << error;
     EXPECT_EQ(reserved, 0xFFFFFFFFu);
-    EXPECT_EQ(Contents(), "0\n");
+    EXPECT_EQ(Contents(), "100000000\n") << "never wraps to 0";
+    EXPECT_FALSE(ReserveSerialNumber(path_, reserved, error));
+    EXPECT_NE(error.find("every series number up to FFFFFFFF was handed out"), std::string::npos) << error;
+    EXPECT_EQ(Contents(), "100000000\n");
+    bool usedUp = false;
+    EXPECT_FALSE(ReadSerialFile(path_, reserved, error, &usedUp));
+    EXPECT_TRUE(usedUp);
 }
 
 TEST_F(SerialFile, MalformedOrMissingFileIsRefusedAndLeftAlone)

@@ -121,7 +121,11 @@ for PRESET in $PRESETS; do
     end
 
     # Wrong usage: exit 2 with one line; the stores of Linux are refused by name.
+    # The help starts the program too, with its libraries taken from the system.
     begin usage
+    vu --help
+    expect_code 0
+    expect_out "Usage: vane-upgrade"
     vu --emulate upgrade --frobnicate
     expect_code 2
     [ "$(wc -l <"$CASE_DIR/err.txt")" -eq 1 ] || fail "one line of error expected: $(cat "$CASE_DIR/err.txt")"
@@ -211,6 +215,9 @@ for PRESET in $PRESETS; do
     rows=$(grep -c ',completed,' "$CASE_DIR/jobs.csv" 2>/dev/null)
     [ "$(head -n 1 "$CASE_DIR/jobs.csv" | cut -d, -f1)" = started_at ] || fail "the CSV file has no header line"
     [ "$rows" = 2 ] || fail "CSV rows of completed jobs: ${rows:-none}"
+    # The image's digest comes from the system's hashing library.
+    digest=$(sha256sum "$CASE_DIR/Data/Vane_TX_V1030.fir" | cut -d' ' -f1)
+    [ "$(grep -c ",$digest," "$CASE_DIR/jobs.csv")" = 2 ] || fail "the CSV rows do not hold the image's SHA-256"
     end
 done
 

@@ -213,6 +213,14 @@ count_arrivals() {
         echo "FAIL: $1 device arrivals seen: ${n:-no log}, expected $2"; FAILURES=$((FAILURES + 1)); fi
 }
 
+# Every Windows program of every preset built imports only Known DLLs, so no
+# library beside it is loaded before it starts (the 64-bit check reads the
+# 32-bit programs' headers too, where Wine runs no 32-bit program).
+for preset in $BUILT; do
+    check "imports-$preset" win64 ./windows_checks.exe imports \
+        "../$preset/RODEdiz.exe" "../$preset/RODEdiz-emulated.exe" "../$preset/vane-upgrade.exe"
+done
+
 for preset in $PRESETS; do
     # Both programs ask for an administrator (raw volume access, HKEY_LOCAL_MACHINE)
     # and keep the classic controls; a volume refused for lack of rights says so.

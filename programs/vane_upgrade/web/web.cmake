@@ -23,8 +23,10 @@ if(WIN32)
     file(CREATE_LINK ${VANE_BOOST_HEADERS}/boost ${vane_boost_link}/boost SYMBOLIC)
   endif()
   target_include_directories(vane_web SYSTEM PRIVATE ${vane_boost_link} ${vane_host_headers})
-  target_compile_definitions(vane_web PRIVATE _WIN32_WINNT=0x0A00 WIN32_LEAN_AND_MEAN NOMINMAX)
-  target_link_libraries(vane_web PUBLIC vane_records vane_core ws2_32 mswsock)
+  # Asio's completion ports would import AcceptEx from mswsock.dll, which is no
+  # Known DLL: its select-based reactor needs only ws2_32 (plenty for the pages).
+  target_compile_definitions(vane_web PRIVATE _WIN32_WINNT=0x0A00 WIN32_LEAN_AND_MEAN NOMINMAX BOOST_ASIO_DISABLE_IOCP)
+  target_link_libraries(vane_web PUBLIC vane_records vane_core ws2_32)
 else()
   find_path(VANE_BOOST_HEADERS boost/beast.hpp)
   if(NOT VANE_BOOST_HEADERS)

@@ -101,6 +101,7 @@ int RunSlotsLearn(const Options& o, std::FILE* in)
     // Transmitters plugged in already are asked about once they have left and
     // come back (an emulated hub starts empty).
     std::set<std::string> seen = hub ? std::set<std::string>() : present();
+    size_t asked = 0;
     std::printf("Plug a transmitter into each slot in turn and type the slot's label (as written on the hub).\n"
                 "An empty line skips a slot; end with Ctrl-D (Ctrl-Z on Windows) or Ctrl-C.\n");
     if (!seen.empty()) std::printf("%zu transmitter(s) plugged in already: unplug them to name their slots.\n", seen.size());
@@ -113,6 +114,7 @@ int RunSlotsLearn(const Options& o, std::FILE* in)
         for (const std::string& port : now)
             if (seen.count(port) == 0) fresh.insert(port);
         seen = now;
+        asked += fresh.size();
         for (const std::string& port : fresh) {
             for (;;) {
                 std::printf("Slot at port %s%s: label? ", port.c_str(),
@@ -137,6 +139,8 @@ int RunSlotsLearn(const Options& o, std::FILE* in)
                 break;
             }
         }
+        // An emulated hub has no more targets to plug in once each has arrived.
+        if (hub && asked >= o.emulateTargets) break;
     }
     std::printf("%zu slot(s) named in %s\n", names.Size(), o.slotsFile.c_str());
     return kExitSuccess;

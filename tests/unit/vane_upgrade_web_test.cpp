@@ -429,7 +429,7 @@ TEST(SlotNames, LearnedByPluggingATransmitterIntoEachSlot)
     o.slotsFile = file.string();
     o.emulateTargets = 3;
     o.arriveEveryMs = 20;
-    // emu-1 is 7, emu-2 is skipped, emu-3's first label is refused and the second kept; then the input ends.
+    // emu-1 is 7, emu-2 is skipped, emu-3's first label is refused and the second kept.
     const std::string answers = "7\n\na=b\n 5 \n";
     std::FILE* in = fmemopen(const_cast<char*>(answers.data()), answers.size(), "r");
     testing::internal::CaptureStdout();

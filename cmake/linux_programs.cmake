@@ -39,6 +39,8 @@ target_link_libraries(vane_records PUBLIC vane_posix PkgConfig::SQLITE3 PkgConfi
 # renderings), station (the supervisor of several targets) and the program
 # root (the run, the dialog session, records, emulation) with its machine
 # link.
+include(${CMAKE_SOURCE_DIR}/programs/vane_upgrade/web/web.cmake)
+
 vane_sources(CLI_SOURCES programs/vane_upgrade/cli)
 add_library(vane_upgrade_cli STATIC ${CLI_SOURCES})
 target_link_libraries(vane_upgrade_cli PUBLIC vane_core vane_records CLI11::CLI11 nlohmann_json::nlohmann_json)
@@ -50,12 +52,12 @@ target_link_libraries(vane_upgrade_output PUBLIC vane_upgrade_cli vane_core)
 
 vane_sources(STATION_SOURCES programs/vane_upgrade/station)
 add_library(vane_upgrade_station STATIC ${STATION_SOURCES})
-target_link_libraries(vane_upgrade_station PUBLIC vane_upgrade_output vane_upgrade_cli vane_linux vane_core)
+target_link_libraries(vane_upgrade_station PUBLIC vane_upgrade_output vane_upgrade_cli vane_web vane_linux vane_core)
 
 vane_sources(FRONT_END_SOURCES programs/vane_upgrade programs/vane_upgrade/machine/linux)
 add_library(vane_upgrade_front_end STATIC ${FRONT_END_SOURCES})
 target_link_libraries(vane_upgrade_front_end PUBLIC vane_upgrade_station vane_upgrade_output vane_upgrade_cli
-                      vane_linux vane_headless vane_emulator vane_posix vane_core vane_records
+                      vane_linux vane_headless vane_emulator vane_posix vane_core vane_records vane_web
                       CLI11::CLI11 nlohmann_json::nlohmann_json)
 # The options name the machine's device and store forms, which the machine link defines.
 target_link_libraries(vane_upgrade_cli PUBLIC vane_upgrade_front_end)

@@ -118,6 +118,8 @@ target_compile_definitions(vane_records PUBLIC _POSIX_THREAD_SAFE_FUNCTIONS)
 # The series-number file and the CSV store lock their files through the console services.
 target_link_libraries(vane_records PUBLIC vane_win32_console)
 
+include(${CMAKE_SOURCE_DIR}/programs/vane_upgrade/web/web.cmake)
+
 add_library(vane_win32_console STATIC ${VANE_WIN32_CONSOLE_SERVICES})
 target_compile_definitions(vane_win32_console PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_link_libraries(vane_win32_console PUBLIC vane_win32 vane_core)
@@ -136,10 +138,10 @@ vane_program_version_header(vane_upgrade_cli)
 vane_console_layer(vane_upgrade_output programs/vane_upgrade/output)
 target_link_libraries(vane_upgrade_output PUBLIC vane_upgrade_cli vane_core)
 vane_console_layer(vane_upgrade_station programs/vane_upgrade/station)
-target_link_libraries(vane_upgrade_station PUBLIC vane_upgrade_output vane_upgrade_cli vane_win32_console vane_core)
+target_link_libraries(vane_upgrade_station PUBLIC vane_upgrade_output vane_upgrade_cli vane_web vane_win32_console vane_core)
 vane_console_layer(vane_upgrade_front_end programs/vane_upgrade programs/vane_upgrade/machine/windows)
 target_link_libraries(vane_upgrade_front_end PUBLIC vane_upgrade_station vane_upgrade_output vane_upgrade_cli
-                      vane_win32_console vane_win32 vane_headless vane_emulator vane_core vane_records)
+                      vane_win32_console vane_win32 vane_headless vane_emulator vane_core vane_records vane_web)
 # The options name the machine's device and store forms, which the machine link defines.
 target_link_libraries(vane_upgrade_cli PUBLIC vane_upgrade_front_end)
 

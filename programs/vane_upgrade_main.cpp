@@ -5,6 +5,7 @@
 #include "ports/interrupts.h"
 #include "programs/vane_upgrade/cli/options.h"
 #include "programs/vane_upgrade/run.h"
+#include "programs/vane_upgrade/web_commands.h"
 
 #if defined(_WIN32)
 #include <string>
@@ -36,6 +37,8 @@ int main(int argc, char** argv)
         if (parsed.exitCode == kExitFailure) return RefusedBeforeTarget(asked, parsed.message);
         return UsageFailure(asked, parsed.message);
     }
+    if (parsed.options.command == Command::Serve) return RunServeCommand(parsed.options);
+    if (parsed.options.command == Command::SlotsLearn) return RunSlotsLearn(parsed.options);
     if (parsed.options.all || parsed.options.watch) {
         // One refusal for the station, not one per target.
         if (const std::optional<int> refused = RefuseUnusableStore(parsed.options)) return *refused;

@@ -4,7 +4,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-packages.sh" build-essential cmake pkg-config libudev-dev libcli11-dev \
-  libsqlite3-dev libpq-dev nettle-dev nlohmann-json3-dev
+  libsqlite3-dev libpq-dev nettle-dev nlohmann-json3-dev libboost-dev
 cmake --preset release -S "$here" >/dev/null
 cmake --build "$here/build/release" -j"$(nproc)" --target vane-upgrade make_demo_images >/dev/null
 work="$here/build/release/demo"

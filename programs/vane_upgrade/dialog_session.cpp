@@ -95,7 +95,9 @@ public:
         case Command::Dump: return RunJob();
         case Command::List:
         case Command::Records:
-        case Command::SerialNext: break;
+        case Command::SerialNext:
+        case Command::Serve:
+        case Command::SlotsLearn: break;
         }
         return kExitUsage;
     }

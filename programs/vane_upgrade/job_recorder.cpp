@@ -42,6 +42,7 @@ JobRecorder::JobRecorder(IRecordStore& store, const Options& options, Complain c
 {
     record_.station = StationName(options);
     record_.command = CommandName(options.command);
+    if (!options.slotName.empty()) slot_ = " (slot " + options.slotName + ")";
     if (options.command == Command::Upgrade) record_.image = options.image.empty() ? kDefaultCodeImagePath : options.image;
     if (options.command == Command::Sram) record_.image = options.image;
     for (char& c : record_.image)
@@ -57,7 +58,7 @@ bool JobRecorder::Take(uint32_t& number, std::string& error)
         return false;
     }
     if (portSource_) record_.port = portSource_();
-    return store_.TakeSerial(record_.station, record_.port, number, error);
+    return store_.TakeSerial(record_.station, record_.port + slot_, number, error);
 }
 
 void JobRecorder::Settle(uint32_t number, bool burned, const std::string& reason)
@@ -104,6 +105,7 @@ void JobRecorder::WriteRecord()
     for (char& c : record_.failure) // a message box's text runs over lines; a record's is one
         if (c == '\n' || c == '\r' || c == '\t') c = ' ';
     if (report_.hasSerial) record_.serial = report_.serial;
+    if (!slot_.empty() && !record_.port.ends_with(slot_)) record_.port += slot_;
     std::string error;
     if (unsettledState_.empty() && store_.AddRecord(record_, error)) return;
     KeepLocally("the job's record", error);

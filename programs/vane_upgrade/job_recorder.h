@@ -47,6 +47,7 @@ private:
     IRecordStore& store_;
     Complain complain_;
     std::function<std::string()> portSource_;
+    std::string slot_; // " (slot 7)" beside the port when the station named the slot
     JobRecord record_;
     JobReport report_;
     uint64_t startMs_;

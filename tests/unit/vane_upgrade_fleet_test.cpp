@@ -154,7 +154,9 @@ TEST(FleetPlan, EachTargetsCommandLine)
               (Args{"--yes", "upgrade", "img.fir", "--records", "store.db", "--json", "--port-name", "emu-1", "--log",
                     "log.txt.emu-1", "--emulate", "--emulate-flash", "flash/emu-1.bin", "--emulate-fault", "busy:4"}));
 
-    Options real = WithArguments({"upgrade", "--watch", "--count", "5", "--serial-offset", "3F000", "--serial-file", "s.txt"});
+    // The pages and the slot names stay with the supervisor.
+    Options real = WithArguments({"--slots", "slots.txt", "--serve-token=0123456789abcdef", "upgrade", "--watch", "--serve",
+                                  "0.0.0.0:8080", "--count", "5", "--serial-offset", "3F000", "--serial-file", "s.txt"});
     EXPECT_EQ(ChildArguments(real, "1-1.4", 0), (Args{"upgrade", "--serial-offset", "3F000", "--serial-file", "s.txt", "--json",
                                                       "--port-name", "1-1.4", "--device", "1-1.4"}));
     // A target known by its drive letter alone still gets a log file of its own.

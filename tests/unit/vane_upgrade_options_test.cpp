@@ -233,6 +233,26 @@ TEST_F(CommandLine, WrongUsageIsExitTwo)
     ExpectUsage({"--records", "no-such-folder/db.sqlite", "records"}, "no-such-folder");
     ExpectUsage({"--records", "Data", "records"}, "folder");
     ExpectUsage({"--records", "db.sqlite", "records", "--csv", "--json"}, "exclude");
+    // The pages: where, with which token, and only beside a station.
+    ExpectUsage({"upgrade", "--serve", "8080"}, "--watch or --all");
+    ExpectUsage({"upgrade", "--all", "--serve", "65536"}, "[ADDRESS:]PORT");
+    ExpectUsage({"upgrade", "--all", "--serve", "station.local:8080"}, "[ADDRESS:]PORT");
+    ExpectUsage({"upgrade", "--all", "--serve", "1.2.3.4:"}, "[ADDRESS:]PORT");
+    ExpectUsage({"upgrade", "--all", "--serve", "::1:80"}, "[ADDRESS:]PORT");
+    ExpectUsage({"--serve-token", "0123456789abcdef", "upgrade", "--all"}, "--serve-token needs --serve");
+    ExpectUsage({"--serve-token", "short", "upgrade", "--all", "--serve", "80"}, "16 to 128");
+    ExpectUsage({"--serve-token", "0123456789abcdef&x", "upgrade", "--all", "--serve", "80"}, "16 to 128");
+    ExpectUsage({"serve", "8080"}, "--records");
+    ExpectUsage({"--slots", "slots.txt", "upgrade"}, "--watch and --all");
+    ExpectUsage({"slots"}, "subcommand");
+    ParsedCommandLine p = Parse({"upgrade", "--all", "--serve", "8080"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.serveAddress, "127.0.0.1");
+    EXPECT_EQ(p.options.servePort, 8080);
+    p = Parse({"--records", "db.sqlite", "serve", "[::]:0"});
+    ASSERT_TRUE(p.run) << p.message;
+    EXPECT_EQ(p.options.command, Command::Serve);
+    EXPECT_EQ(p.options.serveAddress, "::");
 }
 
 TEST_F(CommandLine, UsedUpSerialFileIsRefusedAsTheStoreRefuses)

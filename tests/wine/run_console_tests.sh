@@ -158,6 +158,30 @@ for PRESET in $PRESETS; do
     [ "$results" = "emu-1=completed emu-2=failed emu-3=completed" ] || fail "JSON results: $results"
     end
 
+    # The station page: while two emulated targets run, the snapshot names
+    # both; a request that names no loopback host is refused.
+    begin serve
+    (cd "$CASE_DIR" && WINEDEBUG=-all timeout 120 "$LOADER" "$PROGRAM" --emulate-targets 2 --emulate-timing realistic \
+        --yes upgrade --all --serve 127.0.0.1:0 >out.raw 2>err.raw </dev/null; echo $? >code) &
+    link=""
+    for _ in $(seq 300); do
+        link=$(tr -d '\r' <"$CASE_DIR/err.raw" 2>/dev/null | grep -o 'http://127.0.0.1:[0-9]*/' | head -n 1)
+        [ -n "$link" ] && break
+        sleep 0.1
+    done
+    if [ -z "$link" ]; then
+        fail "no page address printed"
+    else
+        state=$(curl -s -m 10 "${link}state")
+        tiles=$(jq -r '[.tiles[].port] | sort | join(" ")' <<<"$state" 2>&1)
+        [ "$tiles" = "emu-1 emu-2" ] || fail "snapshot tiles: $tiles ($state)"
+        refused=$(curl -s -o /dev/null -w '%{http_code}' -m 10 -H 'Host: elsewhere.example' "${link}state")
+        [ "$refused" = 401 ] || fail "a request for another host got $refused"
+    fi
+    wait
+    [ "$(cat "$CASE_DIR/code" 2>/dev/null)" = 0 ] || fail "the station ended with $(cat "$CASE_DIR/code" 2>/dev/null)"
+    end
+
     # The real link on a machine without the target: exit 3, soon.
     begin no-target
     start=$(date +%s)

@@ -16,6 +16,8 @@
 #include "programs/vane_upgrade/cli/record_store_access.h"
 #include "programs/vane_upgrade/cli/safe_text.h"
 #include "records/serial_file.h"
+#include "programs/vane_upgrade/web/slot_names.h"
+#include "programs/vane_upgrade/web/web_server.h"
 
 namespace {
 
@@ -113,12 +115,37 @@ std::optional<std::string> ValidateSeveralTargets(Options& o)
     if (o.watch && o.command != Command::Upgrade) return "--watch belongs to upgrade";
     if (o.count > 0 && !o.watch) return "--count needs --watch";
     if ((o.all || o.watch) && !o.device.empty()) return "--device chooses one target: it cannot be used with --all or --watch";
-    if (o.emulateTargets > 0 && !o.all && !o.watch) return "--emulate-targets needs --all or --watch";
+    const bool learning = o.command == Command::SlotsLearn;
+    if (o.emulateTargets > 0 && !o.all && !o.watch && !learning) return "--emulate-targets needs --all or --watch";
     if (!o.emulateFlashDir.empty() && o.emulateTargets == 0) return "--emulate-flash-dir needs --emulate-targets";
     if (!o.emulateFlash.empty() && o.emulateTargets > 0)
         return "--emulate-flash holds one target's flash: use --emulate-flash-dir with --emulate-targets";
-    if (o.arriveEveryMs > 0 && (!o.watch || o.emulateTargets == 0))
+    if (o.arriveEveryMs > 0 && ((!o.watch && !learning) || o.emulateTargets == 0))
         return "--emulate-arrive-every needs --watch and --emulate-targets";
+    return std::nullopt;
+}
+
+// The pages: where they are served, the token, the slot names.
+std::optional<std::string> ValidateServing(Options& o)
+{
+    if (!o.serve.empty()) {
+        if (o.command == Command::Upgrade && !o.all && !o.watch) return "--serve needs --watch or --all";
+        const std::optional<ServeAddress> address = ParseServeAddress(o.serve);
+        if (!address)
+            return (o.command == Command::Serve ? "serve " : "--serve ") + o.serve +
+                   ": expected [ADDRESS:]PORT (a port up to 65535, 0 for any free one; an IP address)";
+        o.serveAddress = address->address;
+        o.servePort = address->port;
+    }
+    if (!o.serveToken.empty()) {
+        if (o.serve.empty()) return "--serve-token needs --serve or serve";
+        if (!IsUsableToken(o.serveToken))
+            return "--serve-token: expected 16 to 128 letters, digits, '-', '_' or '.'";
+    }
+    if (o.command == Command::Serve && o.records.empty()) return "serve needs --records STORE";
+    if (!o.slotName.empty() && !IsUsableSlotName(o.slotName)) return "--slot-name " + o.slotName + ": not a slot's name";
+    if (!o.slotsFile.empty() && o.command == Command::Upgrade && !o.all && !o.watch)
+        return "--slots names the slots of --watch and --all";
     return std::nullopt;
 }
 
@@ -128,6 +155,7 @@ std::optional<std::string> Validate(Options& o, const std::string& offsetText, c
                                     const std::vector<std::string>& faultTexts, bool& refused)
 {
     if (auto problem = ValidateSeveralTargets(o)) return problem;
+    if (auto problem = ValidateServing(o)) return problem;
     if (!o.emulate && (!o.emulateFlash.empty() || o.emulateFlashState || !faultTexts.empty() || o.realisticTiming))
         return "--emulate-flash, --emulate-state, --emulate-fault and --emulate-timing need --emulate";
     if (o.emulate && !o.device.empty()) return "--device chooses a real target: it cannot be used with --emulate";
@@ -347,6 +375,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
         ->check(CLI::Range(1, 3600000));
     app.add_option("--records", o.records, std::string("Keep a record of every job in STORE (") + RecordStoreForms() + ")");
     CLI::Option* station = app.add_option("--station", o.station, "The station's name in the records (default: the host name)");
+    app.add_option("--serve-token", o.serveToken, "The token the pages require (on every address)");
+    app.add_option("--slots", o.slotsFile, "The hub's slot names: a file of PORT = NAME lines");
+    app.add_option("--slot-name", o.slotName, "The name of the target's slot (given by a station to its runs)")
+        ->group("");
 
     CLI::App* upgrade = app.add_subcommand("upgrade", "Write a firmware image to the flash (the default image when none is given)");
     upgrade->add_option("IMAGE", o.image, "Firmware image");
@@ -359,6 +391,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     upgrade->add_flag("--all", o.all, "Upgrade every attached target at the same time");
     upgrade->add_flag("--watch", o.watch, "Keep running: upgrade each target when it arrives");
     upgrade->add_option("--count", o.count, "With --watch: end after K targets have ended")->check(CLI::Range(1, 1000000));
+    upgrade->add_option("--serve", o.serve, "With --watch or --all: serve the station page on [ADDRESS:]PORT (127.0.0.1 by default)");
     CLI::App* sram = app.add_subcommand("sram", "Load an image into the target's SRAM and start it");
     sram->add_option("IMAGE", o.image, "SRAM image (at most 32 KiB)")->required();
     CLI::App* dump = app.add_subcommand("dump", "Read the first BYTES bytes of the flash into FILE");
@@ -372,6 +405,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     records->add_flag("--csv", o.recordsCsv, "As CSV");
     records->add_flag("--json", o.recordsJson, "As JSON");
     records->add_flag("--serials", o.recordsSerials, "The series numbers handed out instead of the jobs");
+    CLI::App* serve = app.add_subcommand("serve", "Serve the page of the whole line from the store of --records (read-only)");
+    serve->add_option("ADDRESS_PORT", o.serve, "[ADDRESS:]PORT (127.0.0.1 by default)")->required();
+    CLI::App* slots = app.add_subcommand("slots", "The names of the hub's slots");
+    CLI::App* learn = slots->add_subcommand("learn", "Name the slots: plug a transmitter into each in turn and type its label");
+    learn->add_option("FILE", o.slotsFile, "The file of slot names (kept names stay)")->required();
+    slots->require_subcommand(1);
     CLI::App* import = records->add_subcommand("import", "Add the records of an unsaved-records file to the store (once)");
     import->add_option("FILE", o.recordsImport, "The unsaved-records file")->required();
     CLI::App* serialNext = app.add_subcommand("serial-next", "Set the next series number the store of --records hands out");
@@ -417,6 +456,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv)
     else if (readId->parsed()) o.command = Command::ReadId;
     else if (list->parsed()) o.command = Command::List;
     else if (records->parsed()) o.command = Command::Records;
+    else if (serve->parsed()) o.command = Command::Serve;
+    else if (learn->parsed()) o.command = Command::SlotsLearn;
     else if (serialNext->parsed()) {
         o.command = Command::SerialNext;
         const std::optional<uint32_t> next = ParseHexField(nextText);

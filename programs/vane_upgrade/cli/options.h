@@ -10,7 +10,7 @@
 #include "operations/hex_text.h"
 #include "programs/vane_upgrade/cli/exit_codes.h"
 
-enum class Command { Upgrade, Sram, Dump, Version, ReadId, List, Records, SerialNext };
+enum class Command { Upgrade, Sram, Dump, Version, ReadId, List, Records, SerialNext, Serve, SlotsLearn };
 enum class QuestionPolicy { Ask, Yes, No };
 enum class OutputMode { Human, Verbose, Quiet, Json };
 
@@ -61,6 +61,13 @@ struct Options {
     uint32_t emulateTargets = 0;     // --emulate-targets N: emu-1 ... emu-N
     std::string emulateFlashDir;     // --emulate-flash-dir DIR: DIR/emu-I.bin
     uint32_t arriveEveryMs = 0;      // --emulate-arrive-every MS (with --watch)
+    // The pages in the browser (see web/).
+    std::string serve;               // upgrade --serve [ADDR:]PORT, serve [ADDR:]PORT
+    std::string serveAddress;        // from serve: 127.0.0.1 unless given
+    uint16_t servePort = 0;
+    std::string serveToken;          // --serve-token: required on every address
+    std::string slotsFile;           // --slots FILE: the hub's slot names; slots learn FILE
+    std::string slotName;            // --slot-name: a station's run, the name of its target's slot
     std::vector<std::string> arguments; // the command line as given, without the program name
 };
 

@@ -19,6 +19,8 @@ constexpr OwnOption kOwnOptions[] = {
     {"--emulate-flash-dir", true}, {"--emulate-arrive-every", true}, {"--emulate-fault", true},
     {"--log", true},           {"--trace", true},           {"--port-name", true},
     {"--device", true},        {"--emulate-flash", true},
+    // The pages and the slots are the supervisor's.
+    {"--serve", true},         {"--serve-token", true},     {"--slots", true},  {"--slot-name", true},
     // How much is shown is the supervisor's matter: every run writes its events.
     {"-v", false}, {"--verbose", false}, {"-q", false}, {"--quiet", false},
 };

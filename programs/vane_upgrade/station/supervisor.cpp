@@ -15,6 +15,7 @@
 #include "programs/vane_upgrade/station/station_display.h"
 #include "programs/vane_upgrade/station/station_plan.h"
 #include "ports/station_host.h"
+#include "programs/vane_upgrade/station/station_web_feed.h"
 
 namespace {
 
@@ -64,6 +65,14 @@ public:
             std::filesystem::create_directories(o_.emulateFlashDir, error);
             if (error) return Refused(kExitUsage, "--emulate-flash-dir " + o_.emulateFlashDir + ": " + error.message());
         }
+        if (!LoadSlotNames(o_, slotNames_, problem)) {
+            display_.Note(problem);
+            return kExitUsage;
+        }
+        if (!o_.serve.empty() && !StartPage(problem)) {
+            display_.Note(problem);
+            return kExitFailure;
+        }
         const uint64_t start = clock_.NowMs();
         if (o_.emulate) hub_ = std::make_unique<EmulatedHub>(EmulatedPorts(o_), o_.arriveEveryMs, start);
         if (o_.all) {
@@ -75,10 +84,21 @@ public:
         }
         Loop();
         host_.StopWatching();
-        return Finish();
+        const int code = Finish();
+        if (web_) web_->Finish(); // the pages open now keep the end on screen
+        return code;
     }
 
 private:
+    bool StartPage(std::string& problem)
+    {
+        std::string link;
+        web_ = StartStationPage(o_, slotNames_, UnixMs(), link, problem);
+        if (!web_) return false;
+        display_.Note("station page: " + link);
+        return true;
+    }
+
     std::set<std::string> PresentPorts(uint64_t now)
     {
         if (hub_) return hub_->Present(now);
@@ -96,12 +116,16 @@ private:
         const uint64_t now = clock_.NowMs();
         auto run = std::make_unique<TargetRun>(port, now);
         run->child = host_.NewChild();
+        if (web_) web_->Started(port, UnixMs());
         std::string error;
-        if (program_.empty() || !run->child->Start(program_, ChildArguments(o_, port, EmulatedIndex(port)), error)) {
+        std::vector<std::string> arguments = ChildArguments(o_, port, EmulatedIndex(port));
+        if (slotNames_.Has(port)) arguments.insert(arguments.end(), {"--slot-name", slotNames_.NameOf(port)});
+        if (program_.empty() || !run->child->Start(program_, arguments, error)) {
             if (error.empty()) error = "this program's own file cannot be found";
             display_.Note(port + ": " + error);
             run->progress.Ended(kExitFailure, error, now);
             display_.Ended(run->progress, kExitFailure, UnixMs());
+            if (web_) web_->Ended(run->progress.Summary(), UnixMs());
             EndedAtPort(port);
         }
         runs_.push_back(std::move(run));
@@ -187,6 +211,7 @@ private:
         const std::optional<TargetEvent> event = ParseTargetEvent(line);
         std::optional<std::string> plain;
         if (event) plain = run.progress.Apply(*event);
+        if (event && web_) web_->Event(*event, run.progress.Port(), UnixMs());
         display_.OutputLine(run.progress, line, event, plain);
     }
 
@@ -199,6 +224,7 @@ private:
         else if (!run.progress.SawResult()) why = "the run ended without a result (exit code " + std::to_string(child.ExitCode()) + ")";
         run.progress.Ended(child.ExitCode(), why, now);
         display_.Ended(run.progress, child.ExitCode(), UnixMs());
+        if (web_) web_->Ended(run.progress.Summary(), UnixMs());
         EndedAtPort(run.progress.Port());
     }
 
@@ -251,6 +277,12 @@ private:
         if (o_.all)
             std::stable_sort(rows.begin(), rows.end(), [](const TargetSummary& a, const TargetSummary& b) { return NaturalLess(a.port, b.port); });
         if (rows.empty()) return NoneFound();
+        if (slotNames_.Size() > 0) {
+            std::stable_sort(rows.begin(), rows.end(),
+                             [this](const TargetSummary& a, const TargetSummary& b) { return slotNames_.SlotLess(a.port, b.port); });
+            for (TargetSummary& row : rows)
+                if (slotNames_.Has(row.port)) row.port += " (slot " + slotNames_.NameOf(row.port) + ")";
+        }
         display_.Finish(rows);
         if (abandoned_) return kExitInterrupted;
         const bool allCompleted = std::all_of(rows.begin(), rows.end(), [](const TargetSummary& r) { return r.Completed(); });
@@ -275,6 +307,8 @@ private:
     int interrupts_ = 0;
     bool stopping_ = false;
     bool abandoned_ = false;
+    SlotNames slotNames_;
+    std::unique_ptr<StationWeb> web_;
 };
 
 } // namespace

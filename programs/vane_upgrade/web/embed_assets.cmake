@@ -1,0 +1,17 @@
+# Writes the pages into a C++ file: cmake -DASSETS=DIR -DOUTPUT=FILE -P embed_assets.cmake
+set(code "// Made by the build from programs/vane_upgrade/web/assets: edit those files.\n")
+string(APPEND code "#include \"programs/vane_upgrade/web/web_assets.h\"\n\n")
+foreach(page IN ITEMS station:StationPageHtml line:LinePageHtml)
+  string(REPLACE ":" ";" fields ${page})
+  list(GET fields 0 file)
+  list(GET fields 1 function)
+  file(READ ${ASSETS}/${file}.html text)
+  string(FIND "${text}" ")vane_page\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${file}.html holds the end marker of the raw string")
+  endif()
+  string(APPEND code "std::string_view ${function}()\n{\n    static const char text[] = R\"vane_page(${text})vane_page\";\n"
+                     "    return {text, sizeof text - 1};\n}\n\n")
+endforeach()
+file(WRITE ${OUTPUT}.new "${code}")
+file(COPY_FILE ${OUTPUT}.new ${OUTPUT} ONLY_IF_DIFFERENT)

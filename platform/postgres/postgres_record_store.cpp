@@ -319,19 +319,28 @@ bool PostgresRecordStore::Migrate(bool writing, std::string& error)
     return true;
 }
 
-bool PostgresRecordStore::AddRecord(const JobRecord& r, std::string& error)
+namespace {
+
+bool InsertRecord(Session& s, const JobRecord& r)
 {
-    Session s(conn_);
     const std::vector<std::string> params = {r.startUtc, r.endUtc, r.station, r.port, r.command, r.versionBefore,
                                              r.versionAfter, r.image, r.imageSha256,
                                              r.serial ? Number(*r.serial) : std::string(), JobResultName(r.result),
                                              r.failure, Number(static_cast<long long>(r.durationMs))};
     std::vector<bool> nulls(params.size(), false);
     nulls[9] = !r.serial;
-    if (!s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
-              " image, image_sha256, serial_number, outcome, failure, duration_ms)"
-              " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
-              params, nulls)) {
+    return s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
+                " image, image_sha256, serial_number, outcome, failure, duration_ms)"
+                " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
+                params, nulls);
+}
+
+} // namespace
+
+bool PostgresRecordStore::AddRecord(const JobRecord& r, std::string& error)
+{
+    Session s(conn_);
+    if (!InsertRecord(s, r)) {
         error = s.Error();
         return false;
     }
@@ -355,16 +364,7 @@ bool PostgresRecordStore::ImportRecord(const JobRecord& r, std::optional<SerialS
         return false;
     }
     if (same->Rows() > 0) return true;
-    const std::vector<std::string> params = {r.startUtc, r.endUtc, r.station, r.port, r.command, r.versionBefore,
-                                             r.versionAfter, r.image, r.imageSha256,
-                                             r.serial ? Number(*r.serial) : std::string(), JobResultName(r.result),
-                                             r.failure, Number(static_cast<long long>(r.durationMs))};
-    std::vector<bool> nulls(params.size(), false);
-    nulls[9] = !r.serial;
-    if (!s.Do("INSERT INTO job_records (started_at, ended_at, station, port, command, version_before, version_after,"
-              " image, image_sha256, serial_number, outcome, failure, duration_ms)"
-              " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
-              params, nulls)) {
+    if (!InsertRecord(s, r)) {
         error = s.Error();
         return false;
     }

@@ -43,7 +43,7 @@ include(${CMAKE_SOURCE_DIR}/programs/vane_upgrade/web/web.cmake)
 
 vane_sources(CLI_SOURCES programs/vane_upgrade/cli)
 add_library(vane_upgrade_cli STATIC ${CLI_SOURCES})
-target_link_libraries(vane_upgrade_cli PUBLIC vane_core vane_records CLI11::CLI11 nlohmann_json::nlohmann_json)
+target_link_libraries(vane_upgrade_cli PUBLIC vane_http vane_core vane_records CLI11::CLI11 nlohmann_json::nlohmann_json)
 vane_program_version_header(vane_upgrade_cli)
 
 vane_sources(OUTPUT_SOURCES programs/vane_upgrade/output)

@@ -30,15 +30,20 @@ forbid 'platform/|emulator/|programs/' - \
 forbid 'app/' - platform
 # Backends and ports serve every program: none reaches into one.
 forbid 'programs/' - platform ports records
-# The console program's layers include only the layers below them: cli (the
-# parsed request), output, station, then the program root with its machine
-# link. Its root headers sit directly in programs/vane_upgrade/; the version
-# header is generated there for the options.
+# The console program's layers include only the layers below them: http (the
+# server, which knows no page), cli (the parsed request), output (events and
+# their renderings), web (the pages), station, then the program root with its
+# machine link. Its root headers sit directly in programs/vane_upgrade/; the
+# version header is generated there for the options.
 root='programs/vane_upgrade/[A-Za-z0-9_]+\.h'
-forbid "programs/vane_upgrade/(output|station|machine)/|$root" 'programs/vane_upgrade/program_version\.h' \
+forbid "programs/|app/|platform/" "programs/vane_upgrade/http/" programs/vane_upgrade/http
+forbid "programs/vane_upgrade/(output|web|station|machine)/|$root" 'programs/vane_upgrade/program_version\.h' \
     programs/vane_upgrade/cli
-forbid "programs/vane_upgrade/(station|machine)/|$root" - programs/vane_upgrade/output
+forbid "programs/vane_upgrade/(web|station|machine)/|$root" - programs/vane_upgrade/output
+forbid "programs/vane_upgrade/(station|machine)/|$root" - programs/vane_upgrade/web
 forbid "programs/vane_upgrade/machine/|$root" - programs/vane_upgrade/station
+# The pages only show what the station tells them: no dialog, no device.
+forbid 'app/|platform/|device/' - programs/vane_upgrade/web
 # The station supervises runs of the program: it never holds a dialog.
 forbid 'app/|platform/headless/' - programs/vane_upgrade/station
 # The Linux backend: nothing of the emulated target.

@@ -16,7 +16,7 @@
 #include "platform/portable/command_line_quoting.h"
 #include "programs/vane_upgrade/station/supervisor.h"
 #include "programs/vane_upgrade/station/station_plan.h"
-#include "programs/vane_upgrade/station/target_events.h"
+#include "programs/vane_upgrade/output/target_events.h"
 
 namespace fs = std::filesystem;
 

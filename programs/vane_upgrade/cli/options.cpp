@@ -16,8 +16,8 @@
 #include "programs/vane_upgrade/cli/record_store_access.h"
 #include "programs/vane_upgrade/cli/safe_text.h"
 #include "records/serial_file.h"
-#include "programs/vane_upgrade/web/slot_names.h"
-#include "programs/vane_upgrade/web/web_server.h"
+#include "programs/vane_upgrade/cli/slot_names.h"
+#include "programs/vane_upgrade/http/web_server.h"
 
 namespace {
 

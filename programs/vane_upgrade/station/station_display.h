@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "programs/vane_upgrade/station/target_events.h"
+#include "programs/vane_upgrade/output/target_events.h"
 
 enum class StationOutput { Live, Plain, Json };
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "programs/vane_upgrade/cli/natural_order.h"
 #include "programs/vane_upgrade/cli/options.h"
 
 // "emu-3": the port of emulated target 3.
@@ -68,5 +69,3 @@ private:
 std::vector<std::string> EmulatedPorts(const Options& options);
 // I of "emu-I"; 0 for any other port.
 unsigned EmulatedIndex(const std::string& port);
-// Port paths and names in their natural order: 1-1.9 before 1-1.10, emu-2 before emu-10.
-bool NaturalLess(const std::string& a, const std::string& b);

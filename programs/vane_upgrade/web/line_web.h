@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "programs/vane_upgrade/web/web_server.h"
+#include "programs/vane_upgrade/http/web_server.h"
 #include "records/record_store.h"
 
 class LineWeb {

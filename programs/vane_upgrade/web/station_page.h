@@ -8,8 +8,8 @@
 #include <set>
 #include <string>
 
-#include "programs/vane_upgrade/station/target_events.h"
-#include "programs/vane_upgrade/web/slot_names.h"
+#include "programs/vane_upgrade/output/target_events.h"
+#include "programs/vane_upgrade/cli/slot_names.h"
 
 struct StationFacts {
     std::string station;        // the station's name

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "programs/vane_upgrade/web/station_page.h"
-#include "programs/vane_upgrade/web/web_server.h"
+#include "programs/vane_upgrade/http/web_server.h"
 
 class StationWeb {
 public:

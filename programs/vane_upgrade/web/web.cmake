@@ -1,6 +1,6 @@
-# The pages in the browser (station and line): an HTTP server on Boost.Beast
-# over Asio (header-only, from the build machine's libboost-dev), the pages'
-# models and the pages themselves, built into the program.
+# The pages in the browser (station and line): their models and the pages
+# themselves, built into the program, served by the HTTP layer below.
+include(${CMAKE_SOURCE_DIR}/programs/vane_upgrade/http/http.cmake)
 set(vane_web_dir ${CMAKE_SOURCE_DIR}/programs/vane_upgrade/web)
 set(vane_web_assets ${CMAKE_BINARY_DIR}/generated/programs/vane_upgrade/web/web_assets.cpp)
 file(GLOB vane_web_pages CONFIGURE_DEPENDS ${vane_web_dir}/assets/*.html)
@@ -11,26 +11,10 @@ add_custom_command(OUTPUT ${vane_web_assets}
 file(GLOB vane_web_sources CONFIGURE_DEPENDS ${vane_web_dir}/*.cpp)
 add_library(vane_web STATIC ${vane_web_sources} ${vane_web_assets})
 target_include_directories(vane_web PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(vane_web PUBLIC vane_http vane_upgrade_output vane_upgrade_cli vane_records vane_core)
 if(WIN32)
-  # Only a link to Boost's folder joins the include path, never /usr/include itself.
-  find_path(VANE_BOOST_HEADERS boost/beast.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH)
-  if(NOT VANE_BOOST_HEADERS)
-    message(FATAL_ERROR "the pages need the headers of libboost-dev")
-  endif()
-  set(vane_boost_link ${CMAKE_BINARY_DIR}/boost-headers)
-  file(MAKE_DIRECTORY ${vane_boost_link})
-  if(NOT EXISTS ${vane_boost_link}/boost)
-    file(CREATE_LINK ${VANE_BOOST_HEADERS}/boost ${vane_boost_link}/boost SYMBOLIC)
-  endif()
-  target_include_directories(vane_web SYSTEM PRIVATE ${vane_boost_link} ${vane_host_headers})
-  # Asio's completion ports would import AcceptEx from mswsock.dll, which is no
-  # Known DLL: its select-based reactor needs only ws2_32 (plenty for the pages).
-  target_compile_definitions(vane_web PRIVATE _WIN32_WINNT=0x0A00 WIN32_LEAN_AND_MEAN NOMINMAX BOOST_ASIO_DISABLE_IOCP)
-  target_link_libraries(vane_web PUBLIC vane_records vane_core ws2_32)
+  target_include_directories(vane_web SYSTEM PRIVATE ${vane_host_headers})
+  target_compile_definitions(vane_web PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 else()
-  find_path(VANE_BOOST_HEADERS boost/beast.hpp)
-  if(NOT VANE_BOOST_HEADERS)
-    message(FATAL_ERROR "the pages need the headers of libboost-dev")
-  endif()
-  target_link_libraries(vane_web PUBLIC vane_records vane_core nlohmann_json::nlohmann_json)
+  target_link_libraries(vane_web PUBLIC nlohmann_json::nlohmann_json)
 endif()

@@ -1,4 +1,4 @@
-#include "programs/vane_upgrade/station/target_events.h"
+#include "programs/vane_upgrade/output/target_events.h"
 
 #include <algorithm>
 #include <cstdio>

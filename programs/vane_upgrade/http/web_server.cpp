@@ -1,4 +1,4 @@
-#include "programs/vane_upgrade/web/web_server.h"
+#include "programs/vane_upgrade/http/web_server.h"
 
 // Boost 1.74's Asio uses std::exchange without including <utility> under C++20.
 #include <utility>

@@ -1,4 +1,6 @@
-#include "programs/vane_upgrade/web/slot_names.h"
+#include "programs/vane_upgrade/cli/slot_names.h"
+
+#include "programs/vane_upgrade/cli/natural_order.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -27,8 +29,6 @@ bool IsUsablePort(const std::string& port)
     return true;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 } // namespace
 
 bool IsUsableSlotName(const std::string& name)
@@ -39,29 +39,6 @@ bool IsUsableSlotName(const std::string& name)
     return true;
 }
 
-bool NaturalTextLess(const std::string& a, const std::string& b)
-{
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (IsDigit(a[i]) && IsDigit(b[j])) {
-            size_t endA = i, endB = j;
-            while (endA < a.size() && IsDigit(a[endA])) ++endA;
-            while (endB < b.size() && IsDigit(b[endB])) ++endB;
-            std::string numberA = a.substr(i, endA - i), numberB = b.substr(j, endB - j);
-            numberA.erase(0, std::min(numberA.find_first_not_of('0'), numberA.size()));
-            numberB.erase(0, std::min(numberB.find_first_not_of('0'), numberB.size()));
-            if (numberA.size() != numberB.size()) return numberA.size() < numberB.size();
-            if (numberA != numberB) return numberA < numberB;
-            i = endA;
-            j = endB;
-            continue;
-        }
-        if (a[i] != b[j]) return a[i] < b[j];
-        ++i;
-        ++j;
-    }
-    return a.size() - i < b.size() - j;
-}
 
 bool SlotNames::Parse(const std::string& text, std::string& error)
 {
@@ -120,7 +97,7 @@ bool SlotNames::Load(const std::string& path, std::string& error)
 std::string SlotNames::Text() const
 {
     std::vector<std::pair<std::string, std::string>> ordered(names_.begin(), names_.end());
-    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return NaturalTextLess(a.first, b.first); });
+    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return NaturalLess(a.first, b.first); });
     std::string text = "# The hub's slots: USB port path = the slot's label\n";
     for (const auto& [port, name] : ordered) text += port + " = " + name + "\n";
     return text;
@@ -160,8 +137,8 @@ bool SlotNames::SlotLess(const std::string& portA, const std::string& portB) con
 {
     const bool namedA = Has(portA), namedB = Has(portB);
     if (namedA != namedB) return namedA;
-    if (namedA && NameOf(portA) != NameOf(portB)) return NaturalTextLess(NameOf(portA), NameOf(portB));
-    return NaturalTextLess(portA, portB);
+    if (namedA && NameOf(portA) != NameOf(portB)) return NaturalLess(NameOf(portA), NameOf(portB));
+    return NaturalLess(portA, portB);
 }
 
 bool SlotNames::Set(const std::string& port, const std::string& name)

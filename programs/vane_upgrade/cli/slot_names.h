@@ -32,5 +32,3 @@ private:
 // Whether name can be a slot's name: 1 to 32 characters, no control
 // characters, no '=' or '#', no spaces at either end.
 bool IsUsableSlotName(const std::string& name);
-// Text and numbers in their natural order: "2" before "10", "1-1.9" before "1-1.10".
-bool NaturalTextLess(const std::string& a, const std::string& b);

@@ -18,7 +18,8 @@ set(VANE_UDEV_RULES_DIR "${vane_default_rules_dir}" CACHE PATH "Where cmake --in
 set(VANE_UDEV_RULE_FILE "60-vane-upgrade.rules")
 
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
-vane_sources(LINUX_SOURCES platform/linux)
+# The file digest reads the same way everywhere; the SHA-256 is the system's.
+vane_sources(LINUX_SOURCES platform/linux platform/portable/console)
 add_library(vane_linux STATIC ${LINUX_SOURCES})
 target_link_libraries(vane_linux PUBLIC vane_core PkgConfig::LIBUDEV PkgConfig::NETTLE)
 target_compile_definitions(vane_linux PUBLIC VANE_UDEV_RULE_PATH="${VANE_UDEV_RULES_DIR}/${VANE_UDEV_RULE_FILE}")

@@ -16,7 +16,7 @@ vane_sources(WIN32_SOURCES platform/win32)
 # The console program's services (its runs, interrupts, console, digests,
 # files, ports and notices, platform/win32/console) form a library of their
 # own: the window programs never link them, nor the system libraries they import.
-vane_sources(VANE_WIN32_CONSOLE_SERVICES platform/win32/console)
+vane_sources(VANE_WIN32_CONSOLE_SERVICES platform/win32/console platform/portable/console)
 # Object files, so that the portable libraries can reach the backends they
 # call (system colours, the file system) whatever the link order.
 add_library(vane_win32 OBJECT ${WIN32_SOURCES})

@@ -16,13 +16,9 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
-namespace {
+#include "platform/win32/volume_interface_win32.h"
 
-// GUID_DEVINTERFACE_VOLUME {53F5630D-B6BF-11D0-94F2-00A0C91EFB8B} (the calls take a non-const pointer).
-GUID VolumeInterfaceClass()
-{
-    return GUID{0x53f5630d, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
-}
+namespace {
 
 using GetVolumeNameFunction = BOOL(WINAPI*)(LPCSTR mountPoint, LPSTR volumeName, DWORD length);
 
@@ -222,7 +218,7 @@ bool Win32DeviceTree::GetVolumeInterfaceListSize(const std::string& deviceId, ui
 {
     chars = 0;
     std::string id = deviceId;
-    GUID volumeClass = VolumeInterfaceClass();
+    GUID volumeClass = kVolumeInterfaceGuid; // the calls take a non-const pointer
     ULONG length = 0;
     if (CM_Get_Device_Interface_List_SizeA(&length, &volumeClass, id.data(), CM_GET_DEVICE_INTERFACE_LIST_PRESENT)
         != CR_SUCCESS)
@@ -235,7 +231,7 @@ bool Win32DeviceTree::GetVolumeInterfaceList(const std::string& deviceId, std::v
 {
     if (buffer.empty()) return false;
     std::string id = deviceId;
-    GUID volumeClass = VolumeInterfaceClass();
+    GUID volumeClass = kVolumeInterfaceGuid; // the calls take a non-const pointer
     return CM_Get_Device_Interface_List_ExA(&volumeClass, id.data(), buffer.data(), static_cast<ULONG>(buffer.size()),
                                             0, nullptr)
            == CR_SUCCESS;

@@ -172,8 +172,14 @@ for PRESET in $PRESETS; do
     if [ -z "$link" ]; then
         fail "no page address printed"
     else
-        state=$(curl -s -m 10 "${link}state")
-        tiles=$(jq -r '[.tiles[].port] | sort | join(" ")' <<<"$state" 2>&1)
+        # The station starts its targets one after the other: the snapshot
+        # names both once the second has started, at most a few seconds on.
+        for _ in $(seq 100); do
+            state=$(curl -s -m 10 "${link}state")
+            tiles=$(jq -r '[.tiles[].port] | sort | join(" ")' <<<"$state" 2>&1)
+            [ "$tiles" = "emu-1 emu-2" ] && break
+            sleep 0.1
+        done
         [ "$tiles" = "emu-1 emu-2" ] || fail "snapshot tiles: $tiles ($state)"
         refused=$(curl -s -o /dev/null -w '%{http_code}' -m 10 -H 'Host: elsewhere.example' "${link}state")
         [ "$refused" = 401 ] || fail "a request for another host got $refused"

@@ -4,11 +4,9 @@
 #include <dbt.h>
 
 #include "device/diagnostics.h"
+#include "platform/win32/volume_interface_win32.h"
 
 namespace {
-
-// GUID_DEVINTERFACE_VOLUME.
-const GUID kVolumeInterfaceClass{0x53f5630d, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}};
 
 LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -60,7 +58,7 @@ void VolumeBusEvents::Listen()
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = kVolumeInterfaceClass;
+    filter.dbcc_classguid = kVolumeInterfaceGuid;
     HDEVNOTIFY notify = RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -1,11 +1,11 @@
 #include "ports/file_digest.h"
 
-#include <nettle/sha2.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include "ports/sha256.h"
 
 namespace {
 
@@ -24,22 +24,25 @@ bool FileSha256(const std::string& path, std::string& hex, std::string& error)
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    sha256_ctx context;
-    sha256_init(&context);
+    Sha256Digest context;
+    if (!context.Ready()) {
+        error = path + ": the system offers no SHA-256";
+        return false;
+    }
     static thread_local unsigned char chunk[kChunkBytes];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) sha256_update(&context, n, chunk);
-    if (std::ferror(file.get())) {
+    bool hashed = true;
+    while (hashed && (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) hashed = context.Add(chunk, n);
+    unsigned char digest[kSha256Bytes];
+    if (std::ferror(file.get()) || !hashed || !context.Finish(digest)) {
         error = path + ": cannot be read";
         return false;
     }
-    unsigned char digest[SHA256_DIGEST_SIZE];
-    sha256_digest(&context, sizeof digest, digest);
+    static const char kDigits[] = "0123456789abcdef";
     hex.clear();
-    char pair[3];
     for (unsigned char byte : digest) {
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        hex += pair;
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
     }
     return true;
 }

@@ -19,8 +19,9 @@ bool CRODEdizDlg::StartJob(void (CRODEdizDlg::*job)())
     EnableJobControls(false);
     m_bJobFailed = false;
     {
-        std::lock_guard<std::mutex> lock(m_failureMutex);
+        std::lock_guard<std::mutex> lock(m_outcomeMutex);
         m_strJobFailure.clear();
+        m_outcome.seriesAdvanced = false;
     }
     m_jobOutcome = JobOutcome::Running;
     m_threads.Start([this, job] {
@@ -39,14 +40,14 @@ bool CRODEdizDlg::StartJob(void (CRODEdizDlg::*job)())
 void CRODEdizDlg::MarkJobFailed(const std::string& failure)
 {
     // The job goes on after some failures: the last one reported is what ended it.
-    std::lock_guard<std::mutex> lock(m_failureMutex);
+    std::lock_guard<std::mutex> lock(m_outcomeMutex);
     m_bJobFailed = true;
     m_strJobFailure = failure;
 }
 
 std::string CRODEdizDlg::LastJobFailure() const
 {
-    std::lock_guard<std::mutex> lock(m_failureMutex);
+    std::lock_guard<std::mutex> lock(m_outcomeMutex);
     return m_strJobFailure;
 }
 

@@ -157,7 +157,7 @@ bool CRODEdizDlg::OnInitDialog()
     SetDlgItemText(IDC_SERIES_DISPLAY, "0");
     for (int id : kRedrawOffControls) w->SetRedraw(id, false);
     SetDlgItemText(IDC_MODEL, kModelLabel);
-    SetDlgItemText(IDC_VERSION, "Current version: Unknown");
+    ShowVersion("Current version: Unknown", false);
     return true;
 }
 
@@ -269,7 +269,7 @@ intptr_t CRODEdizDlg::WindowProc(const Message& m)
                 DiagPrintf("Find USB Disconnect\n");
                 SetDeviceStatus("Disconnected");
                 SetDlgItemText(IDC_PRODUCT_LINE, "Unknown");
-                SetDlgItemText(IDC_VERSION, "Current version: Unknown");
+                ShowVersion("Current version: Unknown", false);
                 Window()->EnableWindow(IDC_EXIT, true);
                 Window()->EnableWindow(IDC_RECONNECT, true);
                 m_bConnected = false;

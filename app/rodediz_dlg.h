@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/dialog_outcome.h"
 #include "app/dialog_services.h"
 #include "controls/clr_button.h"
 #include "controls/new_edit.h"
@@ -25,9 +26,6 @@ constexpr int kVolumePathSlots = 8;
 constexpr int kModeRowSram = 0;
 constexpr int kModeRowSpi = 1;
 constexpr int kModeRowDump = 2;
-
-// How the last job ended, recorded at its exits (front ends read it).
-enum class JobOutcome { None, Running, Succeeded, Failed };
 
 // A process-wide flag: the user declined a compatibility question.
 extern std::atomic<bool> g_bDeclined;
@@ -62,6 +60,8 @@ public:
     JobOutcome LastJobOutcome() const { return m_jobOutcome.load(); }
     std::string LastJobFailure() const;
     int JobsFinished() const { return m_nJobsFinished.load(); }
+    // What the handlers decided so far, as one copy (see app/dialog_outcome.h).
+    DialogOutcome Outcome() const;
 
     // --- discovery (device link) ---
     bool FindTargetVolume(const std::string& pid);
@@ -172,6 +172,7 @@ public:
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;
+    void OnMessageBoxClosed(const std::string& text, unsigned type, int answer) override;
     const MessageMap& GetMessageMap() const override;
 
 private:
@@ -234,7 +235,9 @@ private:
     // Copies of texts that the window thread may change while a job reads them.
     std::string CodePathSnapshot();
     std::string DataPathSnapshot();
-    void SetStatusLine(const std::string& text) { m_ctlProgressText.SetWindowText(text); }
+    void SetStatusLine(const std::string& text);
+    // The version field: the line shown, and whether it carries a version read from the target.
+    void ShowVersion(const std::string& line, bool read, const std::string& version = "");
     void SetDeviceStatus(const std::string& text) { m_ctlStatus.SetWindowText(text); }
     int SelectedMode() { return m_cbMode.GetCurSel(); }
     void SetCodePath(const std::string& path);
@@ -250,8 +253,10 @@ private:
     std::atomic<bool> m_bJobFailed{false};
     std::atomic<JobOutcome> m_jobOutcome{JobOutcome::None};
     std::atomic<int> m_nJobsFinished{0};
-    mutable std::mutex m_failureMutex;
+    mutable std::mutex m_outcomeMutex;    // guards m_strJobFailure and m_outcome
     std::string m_strJobFailure;
+    // The facts of Outcome() that no other member holds.
+    DialogOutcome m_outcome;
     bool m_bPathTipsAdded = false;        // the path tooltips exist
     std::atomic<bool> m_bDumpPathChosen{false}; // Dump mode: an output path was chosen after the mode change
     // True until the end of the first monitor run: the attempt counter is not shown then.

@@ -29,7 +29,7 @@ void DDV_MaxChars(CDataExchange& dx, const std::string& value, int maxChars)
         return;
     }
     if (value.size() > static_cast<size_t>(maxChars)) {
-        w->MessageBox("Please enter no more than " + std::to_string(maxChars) + " characters.", "", MB_ICONEXCLAMATION);
+        dx.m_pDlgWnd->MessageBox("Please enter no more than " + std::to_string(maxChars) + " characters.", "", MB_ICONEXCLAMATION);
         w->SetFocus(dx.lastControl);
         dx.Fail();
     }

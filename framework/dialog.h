@@ -103,17 +103,30 @@ public:
     void SetTimer(int timerId, unsigned periodMs) { window_->SetTimer(timerId, periodMs); }
     void KillTimer(int timerId) { window_->KillTimer(timerId); }
     // AfxMessageBox: OK box captioned with the program's title.
-    int AfxMessageBox(const std::string& text, unsigned type = MB_OK) { return window_->MessageBox(text, "", type); }
-    int MessageBox(const std::string& text, const std::string& caption, unsigned type) { return window_->MessageBox(text, caption, type); }
+    int AfxMessageBox(const std::string& text, unsigned type = MB_OK) { return ShowMessageBox(text, "", type); }
+    int MessageBox(const std::string& text, const std::string& caption, unsigned type) { return ShowMessageBox(text, caption, type); }
     CWnd* BoundControl(int id);
 
 protected:
     virtual void DoDataExchange(CDataExchange& dx) { (void)dx; }
+    // Every box the dialog showed, once it is closed, on the thread that showed it.
+    virtual void OnMessageBoxClosed(const std::string& text, unsigned type, int answer)
+    {
+        (void)text;
+        (void)type;
+        (void)answer;
+    }
     virtual const MessageMap& GetMessageMap() const;
     intptr_t Default(const Message& m) { return window_->DefaultProcessing(m.message, m.wParam, m.lParam); }
 
 private:
     friend void DDX_Control(CDataExchange&, int, CWnd&);
+    int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type)
+    {
+        const int answer = window_->MessageBox(text, caption, type);
+        OnMessageBoxClosed(text, type, answer);
+        return answer;
+    }
     const int templateId_;
     IDialogWindow* window_ = nullptr;
     std::map<int, CWnd*> bound_;

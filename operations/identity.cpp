@@ -151,13 +151,13 @@ void CRODEdizDlg::OnGetVer()
 {
     if (m_bBusy.exchange(true)) return;
     EnableJobControls(false);
-    SetDlgItemText(IDC_VERSION, "Unknown");
+    ShowVersion("Unknown", false);
     uint8_t block[32] = {};
     if (ReadIdentityHead(block, sizeof block)) {
         std::string version;
         for (uint32_t i = 0; i < kVersionTextLength && block[kIdTextOffset + i] != 0; ++i)
             version += static_cast<char>(block[kIdTextOffset + i]);
-        SetDlgItemText(IDC_VERSION, "Current version:" + version);
+        ShowVersion("Current version:" + version, true, version);
     }
     m_bBusy = false;
     EnableJobControls(true);
@@ -167,6 +167,11 @@ void CRODEdizDlg::OnReadIdHex()
 {
     if (m_bBusy.exchange(true)) return;
     EnableJobControls(false);
+    {
+        std::lock_guard<std::mutex> lock(m_outcomeMutex);
+        m_outcome.identityRead = false;
+        m_outcome.identityHex.clear();
+    }
     uint8_t block[20] = {};
     if (ReadIdentityHead(block, sizeof block)) {
         static const char kDigits[] = "0123456789ABCDEF";
@@ -174,6 +179,11 @@ void CRODEdizDlg::OnReadIdHex()
         for (uint8_t b : block) {
             hex += kDigits[b >> 4];
             hex += kDigits[b & 0x0F];
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_outcomeMutex);
+            m_outcome.identityRead = true;
+            m_outcome.identityHex = hex;
         }
         SetDlgItemText(IDC_ID_HEX, hex);
     }

@@ -126,5 +126,10 @@ void CRODEdizDlg::AdvanceSeriesNumber()
     std::snprintf(text, sizeof text, "%x", next);
     std::string shown = text;
     for (char& c : shown) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    {
+        std::lock_guard<std::mutex> lock(m_outcomeMutex);
+        m_outcome.seriesAdvanced = true;
+        m_outcome.nextSeriesNumber = next;
+    }
     SetDlgItemText(IDC_SERIES_EDIT, shown);
 }

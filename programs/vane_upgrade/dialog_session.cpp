@@ -58,7 +58,7 @@ public:
             if (id == IDC_PROGRESS) p_.reporter.OnProgress(position);
         });
         if (p_.locate)
-            p_.reporter.SetLocator([this](std::string& port, std::string& node) { p_.locate(dlg_->m_hDevice, port, node); });
+            p_.reporter.SetLocator([this](std::string& port, std::string& node) { p_.locate(dlg_->Outcome().target, port, node); });
         p_.bus.Attach([this](uintptr_t event) {
             Message m;
             m.message = WM_DEVICECHANGE;
@@ -81,7 +81,7 @@ public:
     {
         window_->Open();
         if (!Pump([this] { return Idle(); }, kFirstRunLimitMs)) return Stuck("the connection monitor");
-        if (!dlg_->m_bConnected) {
+        if (!dlg_->Outcome().connected) {
             Fail("no transmitter found");
             return kExitNoTarget;
         }
@@ -103,15 +103,17 @@ public:
     }
 
 private:
-    bool Idle() { return dlg_->Threads().Idle() && !dlg_->m_bBusy; }
+    // The session learns what happened from the dialog's outcome only; it
+    // reads none of the window's texts.
+    bool Idle() const { return !dlg_->Outcome().busy; }
 
-    // The version the window shows, without its label; empty when unknown.
-    std::string VersionShown()
+    // The version read from the target, without blanks in front; empty when unknown.
+    std::string VersionShown() const
     {
-        std::string text = window_->Text(IDC_VERSION);
-        const std::string label = "Current version:";
-        if (!text.starts_with(label)) return "";
-        text.erase(0, text.find_first_not_of(' ', label.size()));
+        const DialogOutcome outcome = dlg_->Outcome();
+        if (!outcome.versionRead) return "";
+        std::string text = outcome.version;
+        text.erase(0, text.find_first_not_of(' '));
         // An erased or damaged identity block gives bytes, not a version.
         return text == "Unknown" ? "" : KnownVersion(text);
     }
@@ -160,27 +162,26 @@ private:
 
     int Stuck(const std::string& what)
     {
-        // A thread that does not end cannot be waited for: leave at once.
         r_.text = what + " did not end in time; giving up";
         report_.failure = r_.text;
         p_.complain(r_.text);
         p_.abandon(kExitFailure);
         std::fflush(nullptr);
+        // A hung dialog thread cannot be ended, and every exit that runs destructors would wait for it.
         std::_Exit(kExitFailure);
     }
 
     int ShowVersion()
     {
-        const std::string version = window_->Text(IDC_VERSION);
-        r_.text = version;
-        if (version.starts_with("Current version:") && version != kUnknownVersionLine) return VersionRead();
-        // The read after the connection did not show it: ask as the user would.
-        p_.boxes.ResetCounts();
+        const DialogOutcome connected = dlg_->Outcome();
+        r_.text = connected.versionLine;
+        if (connected.versionRead) return VersionRead();
+        // The read after the connection did not get it: ask as the user would.
         window_->SendClick(IDC_GET_VER);
         if (!WaitQuiet()) return Stuck("the version read");
-        const std::string again = window_->Text(IDC_VERSION);
-        r_.text = again;
-        if (p_.boxes.ErrorBoxes() == 0 && again.starts_with("Current version:")) return VersionRead();
+        const DialogOutcome again = dlg_->Outcome();
+        r_.text = again.versionLine;
+        if (again.versionRead) return VersionRead();
         r_.text = "the version could not be read";
         p_.complain(r_.text);
         return kExitFailure;
@@ -195,12 +196,11 @@ private:
 
     int ShowIdentity()
     {
-        p_.boxes.ResetCounts();
-        window_->SetWindowText(IDC_ID_HEX, "");
         window_->SendClick(IDC_READ_ID_HEX);
         if (!WaitQuiet()) return Stuck("the identity read");
-        const std::string hex = window_->Text(IDC_ID_HEX);
-        if (p_.boxes.ErrorBoxes() > 0 || hex.empty()) {
+        const DialogOutcome read = dlg_->Outcome();
+        const std::string hex = read.identityHex;
+        if (!read.identityRead || hex.empty()) {
             r_.text = "the identity block could not be read";
             p_.complain(r_.text);
             return kExitFailure;
@@ -316,7 +316,10 @@ private:
 
     int RunJob()
     {
-        p_.boxes.ResetCounts();
+        // The boxes shown from here on are compared with these counts: a
+        // refused mode or file, a refusal of Execute and some failed steps of
+        // a job leave no trace but their box.
+        const DialogOutcome start = dlg_->Outcome();
         report_.jobReached = true;
         bool chosen = false;
         switch (o_.command) {
@@ -325,50 +328,60 @@ private:
         case Command::Dump: chosen = ChooseDump(); break;
         default: break;
         }
-        if (!chosen || p_.boxes.ErrorBoxes() > 0) {
+        const DialogOutcome chosenNow = dlg_->Outcome();
+        const bool setupRefused = chosenNow.messagesShown > start.messagesShown;
+        if (!chosen || setupRefused) {
             if (report_.failure.empty() && r_.text.empty()) {
-                if (p_.boxes.ErrorBoxes() == 0) Fail("the job could not be set up in the window");
-                else r_.text = OneLine(p_.boxes.LastText());
+                if (!setupRefused) Fail("the job could not be set up in the window");
+                else r_.text = OneLine(chosenNow.lastMessage);
             }
             if (report_.failure.empty()) report_.failure = r_.text;
             SeriesNotBurned();
             return kExitFailure;
         }
 
-        const int before = dlg_->JobsFinished();
+        const int before = chosenNow.jobsFinished;
         interrupts::SetJobRunning(true);
         report_.jobRunning = true;
         p_.reporter.JobStarting(o_.command, sizes_);
         window_->Click(IDC_EXECUTE);
-        if (dlg_->JobsFinished() == before && dlg_->LastJobOutcome() != JobOutcome::Running) {
+        const DialogOutcome pressed = dlg_->Outcome();
+        if (pressed.jobsFinished == before && pressed.job != JobOutcome::Running) {
             interrupts::SetJobRunning(false);
             report_.jobRunning = false;
             p_.reporter.JobEnded();
-            Fail(p_.boxes.ErrorBoxes() > 0 ? "the job was refused: " + OneLine(p_.boxes.LastText())
-                                           : "the job did not start (the transmitter does not answer)");
-            report_.failure = p_.boxes.ErrorBoxes() > 0 ? p_.boxes.LastText() : r_.text;
+            const bool refused = pressed.messagesShown > start.messagesShown;
+            Fail(refused ? "the job was refused: " + OneLine(pressed.lastMessage)
+                         : "the job did not start (the transmitter does not answer)");
+            report_.failure = refused ? pressed.lastMessage : r_.text;
             SeriesNotBurned();
             return kExitFailure;
         }
-        const bool ended = Pump([&] { return dlg_->JobsFinished() > before && Idle(); }, kJobLimitMs);
+        const bool ended = Pump(
+            [&] {
+                const DialogOutcome now = dlg_->Outcome();
+                return now.jobsFinished > before && !now.busy;
+            },
+            kJobLimitMs);
         interrupts::SetJobRunning(false);
         report_.jobRunning = false;
         p_.reporter.JobEnded();
         if (!ended) return Stuck("the job");
         // Taken before the version read that follows: its messages are not the job's.
-        const bool quietJob = p_.boxes.ErrorBoxes() == 0 && p_.boxes.Declined() == 0;
-        const bool declined = p_.boxes.Declined() > 0;
-        const std::string lastBox = p_.boxes.LastText();
+        const DialogOutcome job = dlg_->Outcome();
+        const bool declined = job.questionsDeclined > start.questionsDeclined;
+        const bool quietJob = job.messagesShown == start.messagesShown && !declined;
+        const std::string lastBox = job.lastMessage;
         r_.declined = declined;
         if (!WaitQuiet()) return Stuck("the version read after the job");
 
         report_.versionAfter = VersionShown();
-        const JobOutcome outcome = dlg_->LastJobOutcome();
-        const bool succeeded = outcome == JobOutcome::Succeeded && quietJob;
-        if (outcome == JobOutcome::Succeeded && !succeeded)
+        const DialogOutcome settled = dlg_->Outcome();
+        const bool succeeded = settled.job == JobOutcome::Succeeded && quietJob;
+        if (settled.job == JobOutcome::Succeeded && !succeeded)
             DiagPrintf("The job ended as succeeded, but a message was shown or a question declined: failed\n");
         if (!succeeded) {
-            std::string why = dlg_->LastJobFailure();
+            std::string why = settled.jobFailure;
             if (why.empty()) why = declined ? "a question was declined" : lastBox;
             why = OneLine(why);
             p_.complain("the job failed" + (why.empty() ? std::string() : ": " + why));
@@ -378,7 +391,7 @@ private:
             SeriesNotBurned();
             return kExitFailure;
         }
-        r_.text = window_->Text(IDC_PROGRESS_TEXT);
+        r_.text = settled.statusLine;
         if (r_.text.empty()) r_.text = "Complete!";
         report_.result = JobResult::Completed;
         if (o_.series) {
@@ -387,7 +400,7 @@ private:
             // The window's field wraps to 0 after FFFFFFFF; the serial file does not.
             else if (reserved_ && seriesNumber_ == 0xFFFFFFFFu)
                 p_.reporter.Note(std::string("Next series number: none (") + kSerialRangeUsedUpText + ")");
-            else p_.reporter.Note("Next series number: " + Hex(HexTextToUInt(window_->Text(IDC_SERIES_EDIT))));
+            else p_.reporter.Note("Next series number: " + Hex(NextSeriesNumber()));
         }
         return kExitSuccess;
     }
@@ -402,7 +415,15 @@ private:
     // written and verified on the transmitter, whatever else failed.
     bool SeriesReachedDevice() const
     {
-        return seriesInWindow_ && HexTextToUInt(window_->Text(IDC_SERIES_EDIT)) == seriesNumber_ + 1u;
+        const DialogOutcome outcome = dlg_->Outcome();
+        return seriesInWindow_ && outcome.seriesAdvanced && outcome.nextSeriesNumber == seriesNumber_ + 1u;
+    }
+
+    // The number the window offers next: the one it moved on to, else the one the session set.
+    uint32_t NextSeriesNumber() const
+    {
+        const DialogOutcome outcome = dlg_->Outcome();
+        return outcome.seriesAdvanced ? outcome.nextSeriesNumber : seriesNumber_;
     }
 
     void SeriesNotBurned()

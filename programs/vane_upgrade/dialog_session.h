@@ -3,7 +3,9 @@
 // window, driven as a user drives it. The window opens (the connection
 // monitor's first run starts), the session waits for that run, chooses the
 // mode, files and numbers through the controls, presses Execute, waits for
-// the job's thread and reads the job's outcome. Every wait is bounded.
+// the job's thread and learns what happened from the dialog's outcome
+// (app/dialog_outcome.h), never from the window's texts or the boxes printed.
+// Every wait is bounded.
 #include <functional>
 #include <string>
 

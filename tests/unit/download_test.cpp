@@ -328,6 +328,86 @@ TEST(Download, StatusLineNamesWhatEndedTheJob)
     }
 }
 
+// A front end without a screen learns a job's end from the outcome alone: it
+// must agree with what the window shows.
+TEST(Download, OutcomeAgreesWithTheWindow)
+{
+    auto agreed = [](DownloadRig& rig) {
+        const DialogOutcome outcome = rig.dlg->Outcome();
+        EXPECT_FALSE(outcome.busy);
+        EXPECT_EQ(outcome.statusLine, rig.window->Text(IDC_PROGRESS_TEXT));
+        EXPECT_EQ(outcome.versionLine, rig.window->Text(IDC_VERSION));
+        if (outcome.versionRead) {
+            EXPECT_EQ("Current version:" + outcome.version, outcome.versionLine);
+        }
+        const std::vector<std::string> boxes = rig.MessageTexts();
+        EXPECT_EQ(static_cast<size_t>(outcome.messagesShown + outcome.questionsDeclined), boxes.size());
+        if (!boxes.empty()) {
+            EXPECT_EQ(outcome.lastMessage, boxes.back());
+        }
+        return outcome;
+    };
+    {
+        SCOPED_TRACE("success, then the version read that follows");
+        DownloadRig rig;
+        EXPECT_TRUE(agreed(rig).versionRead);
+        rig.PressExecute();
+        rig.Advance(200);
+        const DialogOutcome outcome = agreed(rig);
+        EXPECT_EQ(outcome.job, JobOutcome::Succeeded);
+        EXPECT_EQ(outcome.jobsFinished, 1);
+        EXPECT_EQ(outcome.statusLine, "Complete!");
+        EXPECT_TRUE(outcome.versionRead);
+        EXPECT_TRUE(outcome.connected);
+        rig.target.Unplug();
+        rig.WaitIdle();
+        EXPECT_FALSE(agreed(rig).versionRead);
+        EXPECT_FALSE(agreed(rig).connected);
+    }
+    {
+        SCOPED_TRACE("a failure that ends the job");
+        DownloadRig rig;
+        rig.target.Faults().finalStatus = 7;
+        rig.PressExecute();
+        const DialogOutcome outcome = agreed(rig);
+        EXPECT_EQ(outcome.job, JobOutcome::Failed);
+        EXPECT_EQ(outcome.jobFailure, "Get Unknown status");
+    }
+    {
+        SCOPED_TRACE("a failure that only its box tells");
+        DownloadRig rig;
+        TimingModel timing;
+        timing.erasePolls = 0;
+        rig.target.SetTiming(timing);
+        rig.target.Faults().failSubCode = 0x89;
+        rig.target.Faults().failSubCodeNth = rig.CountSubCode("89") + 3;
+        rig.PressExecute();
+        const DialogOutcome outcome = agreed(rig);
+        EXPECT_EQ(outcome.job, JobOutcome::Succeeded);
+        EXPECT_EQ(outcome.messagesShown, 1);
+    }
+    {
+        SCOPED_TRACE("a refusal before any job");
+        DownloadRig rig;
+        rig.UseImage(0);
+        rig.PressExecute();
+        const DialogOutcome outcome = agreed(rig);
+        EXPECT_EQ(outcome.jobsFinished, 0);
+        EXPECT_EQ(outcome.job, JobOutcome::None);
+        EXPECT_EQ(outcome.lastMessage, "Please Check your file!");
+    }
+    {
+        SCOPED_TRACE("a declined question");
+        DownloadRig rig;
+        rig.target.SetIdentityText("Vane_TX_V1040.fir");
+        rig.window->QueueAnswer(IDCANCEL);
+        rig.PressExecute();
+        const DialogOutcome outcome = agreed(rig);
+        EXPECT_EQ(outcome.questionsDeclined, 1);
+        EXPECT_EQ(outcome.job, JobOutcome::Failed);
+    }
+}
+
 // A reply left in the reply area by an earlier command must not pass for
 // flash mode when the state command fails.
 TEST(Download, FailedStateCommandNeverCountsAsFlashMode)

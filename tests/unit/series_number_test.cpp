@@ -180,6 +180,17 @@ TEST(SeriesNumber, RefusedOffsetsLeaveTheFlashAndTheNumberUnchanged)
     }
 }
 
+// The console tells whether the transmitter holds its number from the outcome.
+TEST(SeriesNumber, OutcomeOffersWhatTheFieldShowsNextOnlyAfterABurn)
+{
+    SeriesRig rig;
+    rig.Burn("3FFFC", "FFFFFFFF");
+    EXPECT_TRUE(rig.dlg->Outcome().seriesAdvanced);
+    EXPECT_EQ(rig.dlg->Outcome().nextSeriesNumber, HexTextToUInt(rig.window->Text(IDC_SERIES_EDIT)));
+    rig.Burn("1FFFD", "77");
+    EXPECT_FALSE(rig.dlg->Outcome().seriesAdvanced);
+}
+
 TEST(SeriesNumber, ReadBackDifferenceKeepsTheNumber)
 {
     SeriesRig rig;

@@ -2,8 +2,8 @@
 // The window's message boxes on the console: every box is printed on
 // standard error; a question (OK/Cancel) is answered by --yes (OK), --no
 // (Cancel), by the user on a terminal, or with Cancel when there is none.
-// The answerer also keeps what a job's outcome needs: whether an error box
-// was shown and whether a question was declined.
+// The answerer also counts the boxes it showed and the questions declined;
+// a job's outcome comes from the dialog itself, which keeps the same.
 #include <atomic>
 #include <cstdio>
 #include <functional>

@@ -44,7 +44,9 @@ public:
     virtual ~WebSite() = default;
     // The answer to GET path (query decoded, without the token).
     virtual WebReply Answer(const std::string& path, const WebQuery& query) = 0;
-    // The chunk every open stream gets now ("" for none).
+    // The chunk every open stream gets now ("" for none). Called after a
+    // Wake (at most once a tick), when a stream opens, and when no chunk has
+    // gone out for a while; never on a timer of its own while nothing happens.
     virtual std::string Tick() = 0;
 };
 
@@ -61,6 +63,9 @@ public:
     uint16_t Port() const;
     // Closes every connection and ends the thread.
     void Stop();
+    // The site has something for the streams: Tick is called soon, once for
+    // any number of wakes in a tick. Any thread; never waits.
+    void Wake();
     // Connections open now, streams among them (for tests and figures).
     size_t OpenConnections() const;
     size_t StreamsOpen() const;

@@ -111,7 +111,7 @@ def one_run(page_count):
     if page_count:
         follower.start()
         opened.wait()
-    rss = 0
+    rss, threads = 0, {}
     started = time.monotonic()
     while True:
         pid, status, usage = os.wait4(process.pid, os.WNOHANG)
@@ -120,9 +120,13 @@ def one_run(page_count):
         try:
             status_text = open("/proc/%d/status" % process.pid).read()
             rss = max(rss, int(re.search(r"VmRSS:\s+(\d+)", status_text).group(1)))
-        except (FileNotFoundError, ProcessLookupError, AttributeError):
+            # Each thread's time as last seen (the main thread's and the others', the page's server among them).
+            for task in os.listdir("/proc/%d/task" % process.pid):
+                if int(task) != process.pid:
+                    threads[task] = int(open("/proc/%d/task/%s/schedstat" % (process.pid, task)).read().split()[0])
+        except (FileNotFoundError, ProcessLookupError, AttributeError, ValueError):
             pass
-        time.sleep(0.05)
+        time.sleep(0.02)
     elapsed = time.monotonic() - started
     stop.set()
     if page_count:
@@ -130,7 +134,7 @@ def one_run(page_count):
     own_ns, kernel_us = (int(field) for field in open("cpu.txt").read().split())
     own, kernel = own_ns / 1e9, kernel_us / 1e6
     total = usage.ru_utime + usage.ru_stime
-    return {"own": own, "kernel": kernel, "total": total, "rss": rss, "bytes": received[0], "seconds": elapsed}
+    return {"own": own, "kernel": kernel, "others": sum(threads.values()) / 1e9, "total": total, "rss": rss, "bytes": received[0], "seconds": elapsed}
 
 
 def spread(values):
@@ -148,6 +152,7 @@ for count in (0, pages):
                                                               statistics.median(r["seconds"] for r in runs)))
     print("    supervisor CPU per target: " + spread([1000 * r["own"] / targets for r in runs]))
     print("      of which in the kernel:  " + spread([1000 * r["kernel"] / targets for r in runs]))
+    print("      of which its other threads (the page's server): " + spread([1000 * r["others"] / targets for r in runs]))
     print("    station CPU per target:    " + spread([1000 * r["total"] / targets for r in runs]))
     print("    supervisor peak RSS: %d KiB; bytes streamed per run: %d" % (
         statistics.median(r["rss"] for r in runs), statistics.median(r["bytes"] for r in runs)))

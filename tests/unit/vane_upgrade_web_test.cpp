@@ -416,6 +416,22 @@ TEST(StationPage, ServedAsSnapshotThenStream)
     EXPECT_NE(state.find(R"("completed":1)"), std::string::npos) << state;
     EXPECT_NE(Get(web->Port(), "/").find("<!DOCTYPE html>"), std::string::npos);
     EXPECT_EQ(Status(Get(web->Port(), "/../etc/passwd")), 404);
+
+    // With many pages open a bar's move alone may wait, but it still arrives.
+    settings.limits.busyStreams = 0;
+    settings.limits.busyTickMs = 5;
+    settings.limits.busyBarMs = 300;
+    auto busy = StationWeb::Start(settings, StationFacts{}, SlotNames{}, 1000, error);
+    ASSERT_TRUE(busy) << error;
+    busy->Started("emu-2", 1000);
+    busy->Event(Event("step", "Block Erasing ..."), "emu-2", 1100);
+    Client page(busy->Port());
+    page.Send("GET /events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    EXPECT_NE(page.Receive(300).find("Block Erasing"), std::string::npos);
+    busy->Event(Event("step", "Write CODE to SPI Flash ..."), "emu-2", 1150);
+    EXPECT_NE(page.Receive(2000, 1).find("Write CODE"), std::string::npos);
+    busy->Event(Event("progress", "", 42), "emu-2", 1200);
+    EXPECT_NE(page.Receive(1500).find(R"("percent":42)"), std::string::npos) << "a bar held back was never sent";
 }
 
 TEST(SlotNames, FileRulesAndOrder)

@@ -119,8 +119,12 @@ void StationPage::Apply(const StationItem& item)
         tile.percent = -1;
     } else if (e.event == "progress") {
         if (!e.percent || *e.percent == tile.percent) return;
+        const bool barOnly = tile.state == "running";
         tile.state = "running";
         tile.percent = *e.percent;
+        tile.updatedMs = item.unixMs;
+        Touched(tile.port, barOnly);
+        return;
     } else if (e.event == "version") {
         if (e.version.empty() || !tile.versionBefore.empty()) return;
         tile.versionBefore = e.version;
@@ -141,11 +145,14 @@ void StationPage::Apply(const StationItem& item)
     Touched(tile.port);
 }
 
-void StationPage::Touched(const std::string& port)
+void StationPage::Touched(const std::string& port, bool barOnly)
 {
     changed_.insert(port);
     tileJson_.erase(port);
+    if (!barOnly) moreThanBars_ = true;
 }
+
+bool StationPage::OnlyBarsMoved() const { return !changed_.empty() && !moreThanBars_ && !headerChanged_; }
 
 void StationPage::Ended(Tile& tile, const TargetSummary& s, uint64_t unixMs)
 {
@@ -221,5 +228,6 @@ std::string StationPage::Changes(uint64_t now)
     }
     changed_.clear();
     headerChanged_ = false;
+    moreThanBars_ = false;
     return "{\"header\":" + HeaderJson(now) + ",\"tiles\":[" + tiles + "]}";
 }

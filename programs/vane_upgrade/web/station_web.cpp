@@ -48,6 +48,7 @@ struct StationWeb::State final : WebSite {
     StationPage page;
     std::vector<StationItem> taken;
     bool endTaken = false, endSentToPages = false;
+    uint64_t lastChangesMs = 0;
 
     void Drain()
     {
@@ -82,9 +83,19 @@ struct StationWeb::State final : WebSite {
         Drain();
         std::string chunk;
         // Changes are made into text only for pages that take them.
-        if (server.StreamsOpen() > 0) {
-            const std::string changes = page.Changes(UnixMs());
-            if (!changes.empty()) chunk = "event: changes\ndata: " + changes + "\n\n";
+        if (const size_t streams = server.StreamsOpen(); streams > 0) {
+            const uint64_t now = UnixMs();
+            const WebLimits& limits = settings.limits;
+            if (streams > limits.busyStreams && page.OnlyBarsMoved() && now < lastChangesMs + limits.busyBarMs) {
+                // Many pages: bars alone are sent less often; a later tick takes them.
+                server.Wake();
+            } else {
+                const std::string changes = page.Changes(now);
+                if (!changes.empty()) {
+                    chunk = "event: changes\ndata: " + changes + "\n\n";
+                    lastChangesMs = now;
+                }
+            }
         }
         if (endTaken && !endSentToPages) {
             chunk += "event: end\ndata: {}\n\n";

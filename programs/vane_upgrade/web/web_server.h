@@ -24,7 +24,8 @@ struct WebLimits {
     size_t maxStreamBacklogBytes = 512 * 1024; // a stream's client that falls this far behind is dropped
     uint32_t tickMs = 100;               // how often the streams are fed (changes between are merged)
     size_t busyStreams = 8;              // beyond this many open streams ...
-    uint32_t busyTickMs = 400;           // ... they are fed this often
+    uint32_t busyTickMs = 400;           // ... they are fed this often,
+    uint32_t busyBarMs = 1000;           // ... and a change that only moves bars may wait this long
     uint32_t keepAliveMs = 15000;        // a comment on an idle stream, so a gone client is noticed
 };
 

@@ -432,6 +432,14 @@ TEST(StationPage, ServedAsSnapshotThenStream)
     EXPECT_NE(page.Receive(2000, 1).find("Write CODE"), std::string::npos);
     busy->Event(Event("progress", "", 42), "emu-2", 1200);
     EXPECT_NE(page.Receive(1500).find(R"("percent":42)"), std::string::npos) << "a bar held back was never sent";
+
+    // With no page open the station's end is not kept waiting.
+    auto unwatched = StationWeb::Start(settings, StationFacts{}, SlotNames{}, 1000, error);
+    ASSERT_TRUE(unwatched) << error;
+    unwatched->Started("emu-3", 1000);
+    const auto ending = std::chrono::steady_clock::now();
+    unwatched->Finish();
+    EXPECT_LT(std::chrono::steady_clock::now() - ending, std::chrono::milliseconds(500));
 }
 
 TEST(SlotNames, FileRulesAndOrder)

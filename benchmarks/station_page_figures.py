@@ -8,13 +8,16 @@ supervisor's peak resident memory and the bytes streamed.
 The supervisor's own time is read by a small library preloaded into it alone,
 which writes the process's CPU clock (nanoseconds, every thread, ended ones
 too) when it exits; the station's time is the supervisor's resource usage as
-its parent reaps it (its runs are its children and are reaped by it).
+its parent reaps it (its runs are its children and are reaped by it). The
+time of the supervisor's threads other than its main one (the page's server)
+is read from /proc every 20 ms while it runs.
 
 Usage: station_page_figures.py VANE_UPGRADE MAKE_DEMO_IMAGES [N [P [REPEATS]]]
 """
 import os
 import re
 import selectors
+import shutil
 import socket
 import statistics
 import subprocess
@@ -159,3 +162,4 @@ for count in (0, pages):
 base = statistics.median(1000 * r["own"] / targets for r in results[0])
 loaded = statistics.median(1000 * r["own"] / targets for r in results[pages])
 print("supervisor CPU per target with %d pages: %+.1f %%" % (pages, 100 * (loaded - base) / base))
+shutil.rmtree(work, ignore_errors=True)

@@ -7,6 +7,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -171,12 +172,15 @@ class Session;
 struct WebServer::State {
     State(WebSite& s, WebLimits l) : site(s), limits(l), acceptor(io), ticker(io), acceptPause(io) {}
 
+    using Clock = std::chrono::steady_clock;
+
     WebSite& site;
     const WebLimits limits;
     std::string token;
     std::atomic<size_t> connections{0};
     std::atomic<size_t> streams{0};
     std::atomic<size_t> pending{0};
+    std::atomic<bool> wakePosted{false};
     // The open streams, kept alive here between their chunks (the server's thread only).
     std::list<std::shared_ptr<Session>> streaming;
     // Declared after what the sessions use: destroying the context ends them first.
@@ -184,11 +188,16 @@ struct WebServer::State {
     tcp::acceptor acceptor;
     asio::steady_timer ticker;
     asio::steady_timer acceptPause;
-    std::chrono::steady_clock::time_point lastChunk = std::chrono::steady_clock::now();
+    // The ticker's next expiry (max: not waiting); a tick is wanted after a Wake.
+    Clock::time_point tickDue = Clock::time_point::max();
+    bool tickWanted = false;
+    Clock::time_point lastTick = Clock::now() - std::chrono::hours(1);
+    Clock::time_point lastChunk = Clock::now();
     std::thread thread;
     bool stopped = false;
 
     void Accept();
+    void Schedule();
     void Tick();
 };
 
@@ -357,10 +366,13 @@ private:
         // The body lasts until the connection ends: no length, no chunks.
         std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
                            "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n";
-        Send(std::make_shared<const std::string>(head + first));
         beast::error_code error;
-        stream_.socket().non_blocking(true, error); // later chunks are tried at once (see Send)
+        stream_.socket().non_blocking(true, error); // every chunk is tried at once (see Send)
         streamingStarted_ = !error;
+        Send(std::make_shared<const std::string>(head + first));
+        // What the site took in while this stream was being opened goes out with the next tick.
+        server_.tickWanted = true;
+        server_.Schedule();
     }
 
     void WriteNext()
@@ -438,23 +450,46 @@ void WebServer::State::Accept()
     });
 }
 
-void WebServer::State::Tick()
+// The ticker waits only for a wanted tick or for the keep-alive of open
+// streams: an idle server, or one whose pages have nothing new, sleeps.
+void WebServer::State::Schedule()
 {
-    // Many pages are fed less often: the station's own work comes first.
-    ticker.expires_after(std::chrono::milliseconds(streaming.size() > limits.busyStreams ? limits.busyTickMs : limits.tickMs));
+    auto due = Clock::time_point::max();
+    if (tickWanted) {
+        // Many pages are fed less often: the station's own work comes first.
+        const auto every = std::chrono::milliseconds(streams.load() > limits.busyStreams ? limits.busyTickMs : limits.tickMs);
+        due = std::max(Clock::now(), lastTick + every);
+    }
+    if (streams.load() > 0) due = std::min(due, lastChunk + std::chrono::milliseconds(limits.keepAliveMs));
+    if (due == tickDue) return;
+    tickDue = due;
+    if (due == Clock::time_point::max()) {
+        ticker.cancel();
+        return;
+    }
+    ticker.expires_at(due); // a wait for another time ends with operation_aborted
     ticker.async_wait([this](beast::error_code error) {
         if (error) return;
-        std::string chunk = site.Tick();
-        const auto now = std::chrono::steady_clock::now();
-        if (chunk.empty() && now - lastChunk >= std::chrono::milliseconds(limits.keepAliveMs)) chunk = ":\n\n";
-        if (!chunk.empty()) {
-            lastChunk = now;
-            const auto shared = std::make_shared<const std::string>(std::move(chunk));
-            for (const std::shared_ptr<Session>& session : streaming) session->Send(shared);
-        }
-        streaming.remove_if([](const std::shared_ptr<Session>& session) { return session->Closed(); });
+        tickDue = Clock::time_point::max();
         Tick();
     });
+}
+
+void WebServer::State::Tick()
+{
+    tickWanted = false;
+    const auto now = Clock::now();
+    lastTick = now;
+    std::string chunk = site.Tick();
+    if (chunk.empty() && streams.load() > 0 && now - lastChunk >= std::chrono::milliseconds(limits.keepAliveMs))
+        chunk = ":\n\n";
+    if (!chunk.empty()) {
+        lastChunk = now;
+        const auto shared = std::make_shared<const std::string>(std::move(chunk));
+        for (const std::shared_ptr<Session>& session : streaming) session->Send(shared);
+    }
+    streaming.remove_if([](const std::shared_ptr<Session>& session) { return session->Closed(); });
+    Schedule();
 }
 
 WebServer::WebServer(WebSite& site, WebLimits limits) : state_(std::make_unique<State>(site, limits)) {}
@@ -482,7 +517,6 @@ bool WebServer::Start(const std::string& address, uint16_t port, const std::stri
         return false;
     }
     s.Accept();
-    s.Tick();
     s.thread = std::thread([&s] { s.io.run(); });
     return true;
 }
@@ -502,6 +536,17 @@ void WebServer::Stop()
     if (s.thread.joinable()) s.thread.join();
     // While the context still exists: their sockets belong to it.
     s.streaming.clear();
+}
+
+void WebServer::Wake()
+{
+    State& s = *state_;
+    if (s.wakePosted.exchange(true)) return;
+    asio::post(s.io, [&s] {
+        s.wakePosted = false;
+        s.tickWanted = true;
+        s.Schedule();
+    });
 }
 
 size_t WebServer::OpenConnections() const { return state_->connections.load(); }

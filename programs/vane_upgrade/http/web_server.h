@@ -24,7 +24,8 @@ struct WebLimits {
     size_t maxStreamBacklogBytes = 512 * 1024; // a stream's client that falls this far behind is dropped
     uint32_t tickMs = 100;               // how often the streams are fed (changes between are merged)
     size_t busyStreams = 8;              // beyond this many open streams ...
-    uint32_t busyTickMs = 400;           // ... they are fed this often
+    uint32_t busyTickMs = 400;           // ... they are fed this often,
+    uint32_t busyBarMs = 1000;           // ... and a change that only moves bars may wait this long
     uint32_t keepAliveMs = 15000;        // a comment on an idle stream, so a gone client is noticed
 };
 
@@ -44,7 +45,9 @@ public:
     virtual ~WebSite() = default;
     // The answer to GET path (query decoded, without the token).
     virtual WebReply Answer(const std::string& path, const WebQuery& query) = 0;
-    // The chunk every open stream gets now ("" for none).
+    // The chunk every open stream gets now ("" for none). Called after a
+    // Wake (at most once a tick), when a stream opens, and when no chunk has
+    // gone out for a while; never on a timer of its own while nothing happens.
     virtual std::string Tick() = 0;
 };
 
@@ -61,6 +64,9 @@ public:
     uint16_t Port() const;
     // Closes every connection and ends the thread.
     void Stop();
+    // The site has something for the streams: Tick is called soon, once for
+    // any number of wakes in a tick. Any thread; never waits.
+    void Wake();
     // Connections open now, streams among them (for tests and figures).
     size_t OpenConnections() const;
     size_t StreamsOpen() const;

@@ -15,6 +15,15 @@ Json Text(const std::string& text) { return Json(text); }
 
 std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
+// A text as a JSON string, as Dump makes it; plain text, the usual case, is
+// only quoted (a tile is written at every change the pages are sent).
+std::string Quoted(const std::string& text)
+{
+    for (const char c : text)
+        if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') return Dump(Text(text));
+    return '"' + text + '"';
+}
+
 std::string QueryValue(const std::string& query, const std::string& name)
 {
     size_t start = 0;
@@ -58,6 +67,15 @@ std::string StoreHostAndDatabase(const std::string& location)
 StationPage::StationPage(StationFacts facts, SlotNames names, uint64_t startUnixMs)
     : facts_(std::move(facts)), names_(std::move(names)), startMs_(startUnixMs)
 {
+    // The header's members that never change, without the braces.
+    const std::string fixed = Dump(Json{{"station", Text(facts_.station)},
+                                        {"image", {{"file", Text(facts_.imageFile)},
+                                                   {"version", Text(facts_.imageVersion)},
+                                                   {"sha256", facts_.imageSha256.substr(0, 12)}}},
+                                        {"store", Text(facts_.store)},
+                                        {"mode", facts_.mode},
+                                        {"started", startMs_}});
+    factsJson_ = fixed.substr(1, fixed.size() - 2);
 }
 
 void StationPage::Apply(const StationItem& item)
@@ -69,7 +87,7 @@ void StationPage::Apply(const StationItem& item)
         tile.updatedMs = item.unixMs;
         tile.job = ++jobs_;
         tiles_[item.port] = tile;
-        changed_.insert(item.port);
+        Touched(item.port);
         return;
     }
     if (item.kind == StationItem::Kind::StationEnded) {
@@ -101,8 +119,12 @@ void StationPage::Apply(const StationItem& item)
         tile.percent = -1;
     } else if (e.event == "progress") {
         if (!e.percent || *e.percent == tile.percent) return;
+        const bool barOnly = tile.state == "running";
         tile.state = "running";
         tile.percent = *e.percent;
+        tile.updatedMs = item.unixMs;
+        Touched(tile.port, barOnly);
+        return;
     } else if (e.event == "version") {
         if (e.version.empty() || !tile.versionBefore.empty()) return;
         tile.versionBefore = e.version;
@@ -120,8 +142,17 @@ void StationPage::Apply(const StationItem& item)
         return;
     }
     tile.updatedMs = item.unixMs;
-    changed_.insert(tile.port);
+    Touched(tile.port);
 }
+
+void StationPage::Touched(const std::string& port, bool barOnly)
+{
+    changed_.insert(port);
+    tileJson_.erase(port);
+    if (!barOnly) moreThanBars_ = true;
+}
+
+bool StationPage::OnlyBarsMoved() const { return !changed_.empty() && !moreThanBars_ && !headerChanged_; }
 
 void StationPage::Ended(Tile& tile, const TargetSummary& s, uint64_t unixMs)
 {
@@ -143,48 +174,38 @@ void StationPage::Ended(Tile& tile, const TargetSummary& s, uint64_t unixMs)
     if (s.Completed() && !s.serial.empty()) lastSerial_ = s.serial;
     tile.endMs = unixMs;
     tile.updatedMs = unixMs;
-    changed_.insert(tile.port);
+    Touched(tile.port);
     headerChanged_ = true;
 }
 
-std::string StationPage::TileJson(const Tile& t) const
+const std::string& StationPage::TileJson(const Tile& t) const
 {
-    return Dump(Json{{"port", Text(t.port)},
-                     {"slot", Text(names_.NameOf(t.port))},
-                     {"named", names_.Has(t.port)},
-                     {"state", t.state},
-                     {"step", Text(t.step)},
-                     {"percent", t.percent},
-                     {"version_before", Text(t.versionBefore)},
-                     {"version_after", Text(t.versionAfter)},
-                     {"serial", Text(t.serial)},
-                     {"message", Text(t.message)},
-                     {"started", t.startMs},
-                     {"ended", t.endMs},
-                     {"updated", t.updatedMs},
-                     {"job", t.job}});
+    const auto cached = tileJson_.find(t.port);
+    if (cached != tileJson_.end()) return cached->second;
+    // The members in the order Dump gives them.
+    std::string json = "{\"ended\":" + std::to_string(t.endMs) + ",\"job\":" + std::to_string(t.job) +
+                       ",\"message\":" + Quoted(t.message) + ",\"named\":" + (names_.Has(t.port) ? "true" : "false") +
+                       ",\"percent\":" + std::to_string(t.percent) + ",\"port\":" + Quoted(t.port) +
+                       ",\"serial\":" + Quoted(t.serial) + ",\"slot\":" + Quoted(names_.NameOf(t.port)) +
+                       ",\"started\":" + std::to_string(t.startMs) + ",\"state\":" + Quoted(t.state) +
+                       ",\"step\":" + Quoted(t.step) + ",\"updated\":" + std::to_string(t.updatedMs) +
+                       ",\"version_after\":" + Quoted(t.versionAfter) + ",\"version_before\":" + Quoted(t.versionBefore) + "}";
+    return tileJson_[t.port] = std::move(json);
 }
 
 std::string StationPage::HeaderJson(uint64_t now) const
 {
     const unsigned judged = completed_ + failed_;
-    Json counters{{"completed", completed_}, {"failed", failed_}, {"abandoned", abandoned_}};
-    counters["yield"] = judged == 0 ? Json(nullptr) : Json(100.0 * completed_ / judged);
     const uint64_t span = now > startMs_ ? now - startMs_ : 0;
+    const Json yield = judged == 0 ? Json(nullptr) : Json(100.0 * completed_ / judged);
     // Less than a minute says nothing of an hour.
-    counters["per_hour"] = span < 60000 ? Json(nullptr) : Json(static_cast<double>(completed_) * kHourMs / span);
-    return Dump(Json{{"station", Text(facts_.station)},
-                     {"image", {{"file", Text(facts_.imageFile)},
-                                {"version", Text(facts_.imageVersion)},
-                                {"sha256", facts_.imageSha256.substr(0, 12)}}},
-                     {"store", Text(facts_.store)},
-                     {"next_serial", Text(nextSerial_)},
-                     {"last_serial", Text(lastSerial_)},
-                     {"mode", facts_.mode},
-                     {"ended", ended_},
-                     {"started", startMs_},
-                     {"now", now},
-                     {"counters", counters}});
+    const Json perHour = span < 60000 ? Json(nullptr) : Json(static_cast<double>(completed_) * kHourMs / span);
+    // Made by hand around the facts' part made once: every page that opens,
+    // and every tick, asks for it.
+    return "{\"counters\":{\"abandoned\":" + std::to_string(abandoned_) + ",\"completed\":" + std::to_string(completed_) +
+           ",\"failed\":" + std::to_string(failed_) + ",\"per_hour\":" + Dump(perHour) + ",\"yield\":" + Dump(yield) +
+           "},\"ended\":" + (ended_ ? "true" : "false") + ",\"last_serial\":" + Quoted(lastSerial_) +
+           ",\"next_serial\":" + Quoted(nextSerial_) + ",\"now\":" + std::to_string(now) + "," + factsJson_ + "}";
 }
 
 std::string StationPage::Snapshot(uint64_t now) const
@@ -207,5 +228,6 @@ std::string StationPage::Changes(uint64_t now)
     }
     changed_.clear();
     headerChanged_ = false;
+    moreThanBars_ = false;
     return "{\"header\":" + HeaderJson(now) + ",\"tiles\":[" + tiles + "]}";
 }

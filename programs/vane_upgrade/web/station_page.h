@@ -39,6 +39,9 @@ public:
     // The header and the tiles changed since the last call, as JSON; "" when
     // nothing changed.
     std::string Changes(uint64_t nowUnixMs);
+    // Whether the changes since the last Changes are only bars that moved on
+    // running tiles (they may wait a little when many pages are open).
+    bool OnlyBarsMoved() const;
 
     struct Tile {
         std::string port;
@@ -54,15 +57,20 @@ public:
 
 private:
     std::string HeaderJson(uint64_t nowUnixMs) const;
-    std::string TileJson(const Tile& tile) const;
+    const std::string& TileJson(const Tile& tile) const;
     void Ended(Tile& tile, const TargetSummary& summary, uint64_t unixMs);
+    void Touched(const std::string& port, bool barOnly = false);
 
     StationFacts facts_;
+    std::string factsJson_;
     SlotNames names_;
     uint64_t startMs_;
     std::map<std::string, Tile> tiles_;
     std::set<std::string> changed_;
+    // Each tile's JSON, made once after it changes however many pages ask.
+    mutable std::map<std::string, std::string> tileJson_;
     bool headerChanged_ = false;
+    bool moreThanBars_ = false;
     uint64_t jobs_ = 0;
     unsigned completed_ = 0, failed_ = 0, abandoned_ = 0;
     std::string nextSerial_;

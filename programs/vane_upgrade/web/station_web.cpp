@@ -17,6 +17,10 @@ uint64_t UnixMs()
     return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
+// With no page open, the server takes the queue in batches of this many
+// (a station watched for hours keeps its memory).
+constexpr size_t kIdleBatch = 256;
+
 // Only the bar's moves may be lost when the server falls behind; the next one
 // puts the bar right again.
 bool Essential(const StationItem& item)
@@ -44,6 +48,7 @@ struct StationWeb::State final : WebSite {
     StationPage page;
     std::vector<StationItem> taken;
     bool endTaken = false, endSentToPages = false;
+    uint64_t lastChangesMs = 0;
 
     void Drain()
     {
@@ -63,15 +68,35 @@ struct StationWeb::State final : WebSite {
         Drain();
         if (path == "/") return {200, "text/html; charset=utf-8", std::string(StationPageHtml()), false};
         if (path == "/state") return {200, "application/json", page.Snapshot(UnixMs()), false};
-        if (path == "/events") return {200, "text/event-stream", "event: snapshot\ndata: " + page.Snapshot(UnixMs()) + "\n\n", true};
+        if (path == "/events") {
+            const uint64_t now = UnixMs();
+            WebReply reply{200, "text/event-stream", "event: snapshot\ndata: " + page.Snapshot(now) + "\n\n", true};
+            // The first page needs none of the changes made while no page was open.
+            if (server.StreamsOpen() == 0) page.Changes(now);
+            return reply;
+        }
         return {404, "text/plain", "not found\n", false};
     }
 
     std::string Tick() override
     {
         Drain();
-        const std::string changes = page.Changes(UnixMs());
-        std::string chunk = changes.empty() ? "" : "event: changes\ndata: " + changes + "\n\n";
+        std::string chunk;
+        // Changes are made into text only for pages that take them.
+        if (const size_t streams = server.StreamsOpen(); streams > 0) {
+            const uint64_t now = UnixMs();
+            const WebLimits& limits = settings.limits;
+            if (streams > limits.busyStreams && page.OnlyBarsMoved() && now < lastChangesMs + limits.busyBarMs) {
+                // Many pages: bars alone are sent less often; a later tick takes them.
+                server.Wake();
+            } else {
+                const std::string changes = page.Changes(now);
+                if (!changes.empty()) {
+                    chunk = "event: changes\ndata: " + changes + "\n\n";
+                    lastChangesMs = now;
+                }
+            }
+        }
         if (endTaken && !endSentToPages) {
             chunk += "event: end\ndata: {}\n\n";
             endSentToPages = true;
@@ -100,12 +125,20 @@ StationWeb::~StationWeb() { state_->server.Stop(); }
 
 void StationWeb::Push(StationItem item)
 {
-    std::lock_guard<std::mutex> hold(state_->lock);
-    if (state_->queue.size() >= state_->settings.queueLimit && !Essential(item)) {
-        ++state_->dropped;
-        return;
+    const bool last = item.kind == StationItem::Kind::StationEnded;
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        if (state_->queue.size() >= state_->settings.queueLimit && !Essential(item)) {
+            ++state_->dropped;
+            return;
+        }
+        state_->queue.push_back(std::move(item));
+        // One wake per tick's worth: the first item after the server took the queue.
+        const size_t queued = state_->queue.size();
+        wake = last || (queued == 1 && state_->server.StreamsOpen() > 0) || queued % kIdleBatch == 0;
     }
-    state_->queue.push_back(std::move(item));
+    if (wake) state_->server.Wake();
 }
 
 void StationWeb::Started(const std::string& port, uint64_t unixMs)

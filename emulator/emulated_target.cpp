@@ -134,6 +134,10 @@ DeviceHandle EmulatedTarget::Open()
 {
     return WithPresence([this]() -> DeviceHandle {
         if (!present_) return nullptr;
+        if (failingOpens_ > 0) {
+            --failingOpens_;
+            return nullptr;
+        }
         auto session = std::make_unique<Session>(Session{generation_});
         DeviceHandle handle = session.get();
         sessions_.emplace(handle, std::move(session));

@@ -95,6 +95,9 @@ struct FaultPlan {
     uint8_t replySubCode = 0;
     std::vector<uint8_t> replyBytes;
     bool neverReturnAfterExecute = false; // Execute of the loader: leaves and never comes back
+    // Back after the loader's Execute, the volume is listed but the first N
+    // opens fail, as while the system still sets up the new node.
+    unsigned failOpensAfterLoader = 0;
 };
 
 struct BusEvent {
@@ -239,6 +242,7 @@ private:
     // Presence.
     bool present_ = true;
     bool returnPending_ = false;
+    unsigned failingOpens_ = 0; // opens still to fail after the loader came back
     uint64_t returnAtMs_ = 0;
     uint8_t stateOnReturn_ = kBootRomState;
     uint32_t generation_ = 1;

@@ -93,7 +93,10 @@ void EmulatedTarget::ServeLocked(const Request& request, IbrRequestBlock& block)
     SpendTimeLocked(bytesMoved, outcome.programmedPages);
 
     // The reply is out before the code starts and the target drops off the bus.
-    if (outcome.aftermath == Aftermath::LeaveForLoader) LeaveLocked(!faults_.neverReturnAfterExecute, kFlashLoaderState);
+    if (outcome.aftermath == Aftermath::LeaveForLoader) {
+        LeaveLocked(!faults_.neverReturnAfterExecute, kFlashLoaderState);
+        failingOpens_ = faults_.failOpensAfterLoader;
+    }
     if (outcome.aftermath == Aftermath::LeaveForBootRom) LeaveLocked(true, kBootRomState);
 }
 

@@ -189,7 +189,9 @@ void CRODEdizDlg::LoadFlashLoader()
     Services().clock.Sleep(kSramPauseMs);
     for (int run = 0; run < kReconnectRuns && !m_bClosing; ++run) {
         ConnectTarget(kReconnectAttempts);
-        if (m_bConnected) {
+        // A volume found but not yet open (its node still being set up) is
+        // no target to download to: the next run finds it again.
+        if (m_bConnected && m_hDevice != nullptr) {
             DownloadSpiFlash();
             m_bBusy = false;
             return;

@@ -69,6 +69,18 @@ TEST(FaultRegression, FlashLoaderFailuresAreShown)
         EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), text);
         EXPECT_FALSE(rig.dlg->m_bBusy);
     }
+    {
+        // Before: the download started on a volume that was listed but did
+        // not open yet, and ended at once with "No Device Handle".
+        SCOPED_TRACE("back, but its first opens fail");
+        DialogRig rig;
+        rig.Advance(kGetVersionDelayMs);
+        rig.target.Faults().failOpensAfterLoader = 2;
+        rig.PressExecute();
+        EXPECT_EQ(rig.MessageTexts(), std::vector<std::string>{});
+        EXPECT_EQ(rig.window->Text(IDC_PROGRESS_TEXT), "Complete!");
+        EXPECT_EQ(rig.dlg->LastJobOutcome(), JobOutcome::Succeeded);
+    }
 }
 
 // Before: a failed set-address in front of the code's writes or its read-back

@@ -205,6 +205,14 @@ std::vector<uint8_t> EmulatedTarget::Flash()
     return flash_;
 }
 
+std::vector<uint8_t> EmulatedTarget::FlashRange(uint32_t offset, size_t length)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const size_t begin = std::min<size_t>(offset, flash_.size());
+    const size_t end = begin + std::min(length, flash_.size() - begin);
+    return {flash_.begin() + static_cast<long>(begin), flash_.begin() + static_cast<long>(end)};
+}
+
 std::vector<uint8_t> EmulatedTarget::Sram()
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -146,6 +146,8 @@ public:
     // --- memories (copies, taken under the lock) ---
     uint32_t FlashSize() const { return flashSize_; }
     std::vector<uint8_t> Flash();
+    // length bytes from offset, clamped to the flash.
+    std::vector<uint8_t> FlashRange(uint32_t offset, size_t length);
     std::vector<uint8_t> Sram();
     void LoadFlash(uint32_t offset, const std::vector<uint8_t>& bytes); // raw, bypasses NOR rules
     void SetIdentityText(const std::string& text);                     // at identity block + 16

@@ -73,11 +73,7 @@ struct QtRig {
     {
         QTest::mouseClick(window->Widget(id), Qt::LeftButton);
     }
-    std::vector<uint8_t> FlashRange(uint32_t offset, size_t length)
-    {
-        std::vector<uint8_t> flash = target.Flash();
-        return {flash.begin() + offset, flash.begin() + offset + static_cast<long>(length)};
-    }
+    std::vector<uint8_t> FlashRange(uint32_t offset, size_t length) { return target.FlashRange(offset, length); }
 
     WorkingFolder folder;
     VirtualClock clock;

@@ -149,11 +149,7 @@ public:
     // Where the copies of kept bytes go.
     fs::path BackupFolder() const { return folder.Path() / "state" / "vane-upgrade" / "backup"; }
 
-    std::vector<uint8_t> FlashRange(uint32_t offset, size_t length)
-    {
-        std::vector<uint8_t> flash = target.Flash();
-        return {flash.begin() + offset, flash.begin() + offset + static_cast<long>(length)};
-    }
+    std::vector<uint8_t> FlashRange(uint32_t offset, size_t length) { return target.FlashRange(offset, length); }
 
     WorkingFolder folder;
     VirtualClock clock;
